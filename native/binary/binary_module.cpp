@@ -1,0 +1,111 @@
+// pykora.binary: decoding the engine's binary results.
+#define PYKORA_IMPORTS_NUMPY_API
+#include "binary/functions.hpp"
+#include "binary/state.hpp"
+#include "common/calls.hpp"
+#include "common/module.hpp"
+
+namespace pykora::binary {
+namespace {
+
+constexpr const char kModuleDoc[] =
+    "Lightweight helpers for decoding kora's binary exports.\n"
+    "\n"
+    "They live inside the package so that installing ``pykora`` alone gives the\n"
+    "high-level ``collect`` helpers everything they expect.\n";
+
+constexpr const char kReadDoc[] =
+    "Read a kora ``*.dat`` style file: a little-endian float64 stream.\n"
+    "\n"
+    "    Parameters\n"
+    "    ----------\n"
+    "    path : str or Path\n"
+    "        File-system location of the binary file.\n"
+    "\n"
+    "    Returns\n"
+    "    -------\n"
+    "    ndarray or None\n"
+    "        One-dimensional float64 array of the raw contents; ``None`` when the\n"
+    "        file is missing, and an empty array when the file exists but has no\n"
+    "        payload.\n"
+    "    ";
+
+constexpr const char kSplitDoc[] =
+    "Interpret the flattened \"[idx, n, x1, y1, ...]\" representation that kora\n"
+    "    uses for quantiles, modes and marginal densities.\n"
+    "\n"
+    "    Returns one ``(idx, pairs)`` tuple per block, ``pairs`` of shape (n, 2)\n"
+    "    with x in column 0 and y in column 1. A block cut short by the end of\n"
+    "    the vector is completed with NaN.\n"
+    "    ";
+
+constexpr const char kDenseDoc[] =
+    "Decode kora's vector format into a dense matrix.\n"
+    "\n"
+    "    The result has shape ``(max_count, 1 + 2 * n_blocks)``. Column 0 holds the\n"
+    "    abscissa (probabilities, grid points and the like) taken from the first\n"
+    "    block when available; columns ``1 + 2*k`` and ``1 + 2*k + 1`` hold the\n"
+    "    y-values and the x-values of block ``k``. Missing entries are NaN.\n"
+    "    ";
+
+constexpr const char kListDoc[] =
+    "Decode a vector-of-vectors marginal structure into a list of (n\u00d72) arrays.\n"
+    "\n"
+    "    Each array contains the (x, y) pairs of one marginal.\n"
+    "    ";
+
+constexpr const char* kPathParams[] = {"path"};
+constexpr const char* kVecParams[] = {"vec"};
+
+constexpr Annotation kReadAnnotations[] = {{"path", "str | Path"},
+                                           {"return", "Optional[np.ndarray]"}};
+constexpr Annotation kSplitAnnotations[] = {{"vec", "Sequence[float]"},
+                                            {"return", "List[Tuple[float, np.ndarray]]"}};
+constexpr Annotation kDenseAnnotations[] = {{"vec", "Optional[Sequence[float]]"},
+                                            {"return", "Optional[np.ndarray]"}};
+constexpr Annotation kListAnnotations[] = {{"vec", "Optional[Sequence[float]]"},
+                                           {"return", "Optional[List[np.ndarray]]"}};
+
+constexpr FunctionDef kFunctions[] = {
+    {"kora_read_binary_file", kReadDoc, kPathParams, 1, 0, false, kReadAnnotations,
+     read_binary_file},
+    {"_split_vector_blocks", kSplitDoc, kVecParams, 1, 0, false, kSplitAnnotations,
+     split_vector_blocks},
+    {"kora_interpret_vector", kDenseDoc, kVecParams, 1, 0, false, kDenseAnnotations,
+     interpret_vector},
+    {"kora_interpret_vector_list", kListDoc, kVecParams, 1, 0, false, kListAnnotations,
+     interpret_vector_list},
+};
+
+bool module_body(PyObject* module) {
+  return init_builtins_namespace() && init_names() &&
+         import_from(module, "pathlib", 0, {{"Path", "Path"}}) &&
+         import_from(module, "typing", 0,
+                     {{"List", "List"},
+                      {"Optional", "Optional"},
+                      {"Sequence", "Sequence"},
+                      {"Tuple", "Tuple"}}) &&
+         import_as(module, "numpy", "np") && PyArray_ImportNumPyAPI() == 0 &&
+         PyModule_AddStringConstant(module, "_F8_LE", "<f8") == 0 &&
+         define_functions(module, kFunctions) && init_originals(module);
+}
+
+ModuleSingleton singleton;
+using Slots = SingletonSlots<singleton, module_body>;
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT,
+    "pykora.binary",
+    kModuleDoc,
+    0,  // no per-module state: the module exists once per process
+    nullptr,
+    Slots::slots,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+}  // namespace pykora::binary
+
+PyMODINIT_FUNC PyInit_binary() { return PyModuleDef_Init(&pykora::binary::module_def); }

@@ -1,0 +1,134 @@
+#include "binary/state.hpp"
+
+#include "common/calls.hpp"
+#include "common/module.hpp"
+
+namespace pykora::binary {
+
+Names names;
+Originals originals;
+
+namespace {
+
+// Whether `dict[name]` is `expected`; a failed lookup counts as a change, and
+// the caller then runs the module-level code, which reports it.
+bool holds(PyObject* dict, PyObject* name, PyObject* expected) {
+  PyObject* value = PyDict_GetItemWithError(dict, name);
+  if (value == nullptr && PyErr_Occurred()) {
+    PyErr_Clear();
+    return false;
+  }
+  return value == expected;
+}
+
+}  // namespace
+
+bool init_names() {
+  return intern_names({
+      {&names.np, "np"},
+      {&names.Path, "Path"},
+      {&names.F8_LE, "_F8_LE"},
+      {&names.split_vector_blocks, "_split_vector_blocks"},
+      {&names.numpy_attr[kAsarray], "asarray"},
+      {&names.numpy_attr[kFloat64], "float64"},
+      {&names.numpy_attr[kZeros], "zeros"},
+      {&names.numpy_attr[kFull], "full"},
+      {&names.numpy_attr[kNan], "nan"},
+      {&names.numpy_attr[kConcatenate], "concatenate"},
+      {&names.numpy_attr[kEmpty], "empty"},
+      {&names.numpy_attr[kFrombuffer], "frombuffer"},
+      {&names.builtin[kRound], "round"},
+      {&names.builtin[kInt], "int"},
+      {&names.builtin[kMax], "max"},
+      {&names.builtin[kLen], "len"},
+      {&names.builtin[kEnumerate], "enumerate"},
+      {&names.ravel, "ravel"},
+      {&names.size, "size"},
+      {&names.shape, "shape"},
+      {&names.reshape, "reshape"},
+      {&names.copy, "copy"},
+      {&names.exists, "exists"},
+      {&names.read_bytes, "read_bytes"},
+      {&names.open, "open"},
+      {&names.dtype, "dtype"},
+  });
+}
+
+bool init_originals(PyObject* module) {
+  PyObject* globals = PyModule_GetDict(module);
+  Ref numpy = load_global(globals, names.np);
+  Ref path_type = load_global(globals, names.Path);
+  Ref splitter = load_global(globals, names.split_vector_blocks);
+  if (!numpy || !path_type || !splitter) {
+    return false;
+  }
+  if (!PyType_Check(path_type.get())) {
+    PyErr_SetString(PyExc_ImportError, "pathlib.Path is not a class");
+    return false;
+  }
+  Ref numpy_attr[kNumpyAttrCount];
+  for (int i = 0; i < kNumpyAttrCount; ++i) {
+    numpy_attr[i] = Ref::steal(PyObject_GetAttr(numpy.get(), names.numpy_attr[i]));
+    if (!numpy_attr[i]) {
+      return false;
+    }
+  }
+  Ref builtin[kBuiltinCount];
+  for (int i = 0; i < kBuiltinCount; ++i) {
+    builtin[i] = load_global(builtins_namespace(), names.builtin[i]);
+    if (!builtin[i]) {
+      return false;
+    }
+  }
+  const double nan = PyFloat_AsDouble(numpy_attr[kNan].get());
+  if (nan == -1.0 && PyErr_Occurred()) {
+    return false;
+  }
+  Ref f8_le_text = Ref::steal(PyUnicode_FromString("<f8"));
+  PyArray_Descr* f8_le = nullptr;
+  if (!f8_le_text || !PyArray_DescrConverter(f8_le_text.get(), &f8_le)) {
+    return false;
+  }
+
+  // Everything is found: keep it for the life of the process.
+  auto* path_cls = reinterpret_cast<PyTypeObject*>(path_type.get());
+  originals.read_bytes = Py_XNewRef(_PyType_Lookup(path_cls, names.read_bytes));
+  originals.open = Py_XNewRef(_PyType_Lookup(path_cls, names.open));
+  originals.numpy = numpy.release();
+  originals.path_type = path_type.release();
+  originals.splitter = splitter.release();
+  for (int i = 0; i < kNumpyAttrCount; ++i) {
+    originals.numpy_attr[i] = numpy_attr[i].release();
+  }
+  for (int i = 0; i < kBuiltinCount; ++i) {
+    originals.builtin[i] = builtin[i].release();
+  }
+  originals.f8_le = f8_le;
+  originals.nan = nan;
+  return true;
+}
+
+bool numpy_intact(PyObject* globals) {
+  if (!holds(globals, names.np, originals.numpy)) {
+    return false;
+  }
+  PyObject* numpy_dict = PyModule_GetDict(originals.numpy);
+  for (int i = 0; i < kNumpyAttrCount; ++i) {
+    if (!holds(numpy_dict, names.numpy_attr[i], originals.numpy_attr[i])) {
+      return false;
+    }
+  }
+  for (int i = 0; i < kBuiltinCount; ++i) {
+    if (!holds(globals, names.builtin[i], nullptr) ||
+        !holds(builtins_namespace(), names.builtin[i], originals.builtin[i])) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool splitter_intact(PyObject* globals) {
+  return holds(globals, names.split_vector_blocks, originals.splitter) && numpy_intact(globals);
+}
+
+}  // namespace pykora::binary

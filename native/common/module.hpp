@@ -1,0 +1,56 @@
+// Creating a native module once per process, and running its body.
+//
+// A module is created on its first import and then kept for the life of
+// the process: a second import, an import after `del sys.modules[...]` and
+// importlib.reload() all hand back the same object without running the body
+// again. Another (sub-)interpreter of the process cannot load it.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <utility>
+
+#include "common/ref.hpp"
+
+namespace pykora {
+
+struct ModuleSingleton {
+  PyObject* module = nullptr;  // the module whose body has run, once it has
+  std::int64_t owner_interpreter = -1;
+};
+
+PyObject* create_singleton(ModuleSingleton& singleton, PyObject* spec);
+int exec_singleton(ModuleSingleton& singleton, PyObject* module, bool (*body)(PyObject*));
+
+// Multi-phase init slots of a module whose body is `Body`; each module
+// instantiates this with its own singleton.
+template <ModuleSingleton& Singleton, bool (*Body)(PyObject*)>
+struct SingletonSlots {
+  static PyObject* create(PyObject* spec, PyModuleDef*) {
+    return create_singleton(Singleton, spec);
+  }
+  static int exec(PyObject* module) { return exec_singleton(Singleton, module, Body); }
+  static inline PyModuleDef_Slot slots[] = {
+      {Py_mod_create, reinterpret_cast<void*>(&create)},
+      {Py_mod_exec, reinterpret_cast<void*>(&exec)},
+      {0, nullptr},
+  };
+};
+
+// Interns each text and stores it (kept for the life of the process) through
+// its pointer. Returns false with an exception set.
+bool intern_names(std::initializer_list<std::pair<PyObject**, const char*>> table);
+
+// `from <source> import name [as alias], ...` run in `module`'s namespace;
+// `level` counts leading dots as in a relative import.
+struct ImportedName {
+  const char* name;
+  const char* alias;
+};
+bool import_from(PyObject* module, const char* source, int level,
+                 std::initializer_list<ImportedName> names);
+
+// `import <source> as <alias>` run in `module`'s namespace.
+bool import_as(PyObject* module, const char* source, const char* alias);
+
+}  // namespace pykora

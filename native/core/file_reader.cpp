@@ -1,0 +1,78 @@
+#include "core/file_reader.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+namespace pykora::core {
+namespace {
+// Linux transfers at most this much per read(2).
+constexpr std::size_t kMaxChunk = 0x7ffff000;
+constexpr std::size_t kTailChunk = 1 << 16;
+}  // namespace
+
+File::~File() {
+  if (fd_ >= 0) {
+    ::close(fd_);
+  }
+}
+
+int File::open(const char* path) {
+  do {
+    fd_ = ::open(path, O_RDONLY | O_CLOEXEC);
+  } while (fd_ < 0 && errno == EINTR);
+  if (fd_ < 0) {
+    return errno;
+  }
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0) {
+    return errno;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    return EISDIR;
+  }
+  if (S_ISREG(st.st_mode) && st.st_size > 0) {
+    size_hint_ = static_cast<std::size_t>(st.st_size);
+  }
+  return 0;
+}
+
+ReadStep read_into(const File& file, std::span<std::byte> buffer) {
+  ReadStep step;
+  while (step.bytes < buffer.size()) {
+    const std::size_t want = std::min(buffer.size() - step.bytes, kMaxChunk);
+    const ssize_t got = ::read(file.fd(), buffer.data() + step.bytes, want);
+    if (got < 0) {
+      step.error = errno;
+      return step;
+    }
+    if (got == 0) {
+      step.at_end = true;
+      return step;
+    }
+    step.bytes += static_cast<std::size_t>(got);
+  }
+  return step;
+}
+
+ReadStep read_rest(const File& file, std::vector<std::byte>& tail) {
+  ReadStep total;
+  while (!total.at_end) {
+    const std::size_t used = tail.size();
+    tail.resize(used + std::max(kTailChunk, used));
+    const ReadStep step = read_into(file, std::span(tail).subspan(used));
+    tail.resize(used + step.bytes);
+    total.bytes += step.bytes;
+    total.at_end = step.at_end;
+    if (step.error != 0) {
+      total.error = step.error;
+      return total;
+    }
+  }
+  return total;
+}
+
+}  // namespace pykora::core

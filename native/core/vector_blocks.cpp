@@ -1,0 +1,110 @@
+#include "core/vector_blocks.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace pykora::core {
+namespace {
+
+// Value `j` of block `b`'s pairs (x of pair r at 2r, y at 2r + 1), or `nan`
+// past the end of the vector. Copied through memcpy so NaN payloads survive.
+inline void put(std::span<const double> vec, const Block& b, std::size_t j, double* dst,
+                double nan) {
+  if (j < b.present) {
+    std::memcpy(dst, vec.data() + b.data() + j, sizeof(double));
+  } else {
+    std::memcpy(dst, &nan, sizeof(double));
+  }
+}
+
+// Rows of the dense matrix filled per tile, so that the tile stays in cache
+// while every block writes its columns into it.
+constexpr std::size_t kTileRows = 64;
+
+}  // namespace
+
+Scan scan_blocks(std::span<const double> vec) {
+  Scan scan;
+  const std::size_t count = vec.size();
+  std::size_t i = 0;
+  while (count >= 2 && i < count - 1) {
+    const std::size_t start = i;
+    const double declared = vec[i + 1];
+    if (std::isnan(declared)) {
+      scan.status = ScanStatus::kNanCount;
+      return scan;
+    }
+    if (std::isinf(declared)) {
+      scan.status = ScanStatus::kInfiniteCount;
+      return scan;
+    }
+    // Round half to even, as the default floating-point rounding mode does.
+    const double n = std::nearbyint(declared);
+    i += 2;
+    if (!(n > 0)) {
+      scan.blocks.push_back({start, 0, 0});
+      continue;
+    }
+    const std::size_t remaining = count - i;
+    const std::uint64_t rows =
+        n < static_cast<double>(kCountCeiling) ? static_cast<std::uint64_t>(n) : kCountCeiling;
+    if (rows <= remaining / 2) {
+      scan.blocks.push_back({start, rows, static_cast<std::size_t>(2 * rows)});
+      i += static_cast<std::size_t>(2 * rows);
+    } else {
+      scan.blocks.push_back({start, rows, remaining});
+      i = count;
+    }
+  }
+  return scan;
+}
+
+std::uint64_t max_rows(std::span<const Block> blocks) {
+  std::uint64_t most = 0;
+  for (const Block& b : blocks) {
+    most = std::max(most, b.rows);
+  }
+  return most;
+}
+
+void copy_pairs(std::span<const double> vec, const Block& b, double* out, double nan) {
+  const std::size_t values = static_cast<std::size_t>(2 * b.rows);
+  const std::size_t present = std::min(values, b.present);
+  std::memcpy(out, vec.data() + b.data(), present * sizeof(double));
+  for (std::size_t j = present; j < values; ++j) {
+    std::memcpy(out + j, &nan, sizeof(double));
+  }
+}
+
+void fill_dense(std::span<const double> vec, std::span<const Block> blocks, std::size_t rows,
+                double* out, double nan) {
+  const std::size_t cols = 1 + 2 * blocks.size();
+  for (std::size_t top = 0; top < rows; top += kTileRows) {
+    const std::size_t bottom = std::min(rows, top + kTileRows);
+    const Block& first = blocks.front();
+    for (std::size_t r = top; r < bottom; ++r) {
+      double* cell = out + r * cols;
+      if (r < first.rows) {
+        put(vec, first, 2 * r, cell, nan);
+      } else {
+        std::memcpy(cell, &nan, sizeof(double));
+      }
+    }
+    for (std::size_t k = 0; k < blocks.size(); ++k) {
+      const Block& b = blocks[k];
+      for (std::size_t r = top; r < bottom; ++r) {
+        double* cell = out + r * cols + 1 + 2 * k;
+        if (r < b.rows) {
+          put(vec, b, 2 * r + 1, cell, nan);
+          put(vec, b, 2 * r, cell + 1, nan);
+        } else {
+          std::memcpy(cell, &nan, sizeof(double));
+          std::memcpy(cell + 1, &nan, sizeof(double));
+        }
+      }
+    }
+  }
+}
+
+}  // namespace pykora::core

@@ -1,0 +1,58 @@
+// Scanning the engine's flattened vector [idx, n, x1, y1, ..., xn, yn, idx, n, ...]
+// into its blocks, and laying blocks out as dense arrays.
+//
+// Pure C++: works on a span of doubles and knows nothing of Python.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace pykora::core {
+
+// Counts at or above this are not held exactly; such a block is always
+// truncated (no vector that fits in memory has 2^63 values).
+inline constexpr std::uint64_t kCountCeiling = std::uint64_t{1} << 62;
+
+struct Block {
+  std::size_t start;    // position of the block's idx in the vector
+  std::uint64_t rows;   // pairs the block declares (0 for n <= 0), capped at kCountCeiling
+  std::size_t present;  // values of its pairs present in the vector
+
+  std::size_t data() const { return start + 2; }
+  // A truncated block is the last one; its missing values read as NaN.
+  bool truncated() const { return present < 2 * rows; }
+};
+
+enum class ScanStatus {
+  kOk,
+  kNanCount,       // a count is NaN: it cannot be rounded to an integer
+  kInfiniteCount,  // a count is +-inf
+};
+
+struct Scan {
+  std::vector<Block> blocks;
+  ScanStatus status = ScanStatus::kOk;
+};
+
+// Splits `vec` into blocks. A count is rounded half to even; a block whose
+// count is <= 0 has no pairs; a block announcing more pairs than remain takes
+// what remains and ends the vector; a single trailing value is ignored.
+// Scanning stops at the first count that is NaN or infinite.
+Scan scan_blocks(std::span<const double> vec);
+
+// The largest row count over `blocks` (0 when there are none).
+std::uint64_t max_rows(std::span<const Block> blocks);
+
+// Writes block `b`'s pairs as a C-ordered (rows, 2) array: x in column 0,
+// y in column 1, `nan` where the vector ran out. Values are copied bit for bit.
+void copy_pairs(std::span<const double> vec, const Block& b, double* out, double nan);
+
+// Fills the C-ordered (rows, 1 + 2 * blocks.size()) matrix `out`: column 0
+// holds block 0's x values, columns 1 + 2k and 2 + 2k block k's y and x
+// values, `nan` everywhere else.
+void fill_dense(std::span<const double> vec, std::span<const Block> blocks, std::size_t rows,
+                double* out, double nan);
+
+}  // namespace pykora::core
