@@ -1,0 +1,97 @@
+// pykora.options: the package's global options.
+#include "common/calls.hpp"
+#include "common/module.hpp"
+#include "options/functions.hpp"
+#include "options/state.hpp"
+
+namespace pykora::options {
+namespace {
+
+constexpr const char kModuleDoc[] =
+    "Global options of the Python port of kora.\n"
+    "\n"
+    "Public functions:\n"
+    "\n"
+    "- kora_get_option_default()\n"
+    "- kora_get_option(option=None)\n"
+    "- kora_set_option(**kwargs), also as kora_set_option(\"key\", value)\n"
+    "- kora_enabled_Braidwell_features()\n";
+
+constexpr const char kDefaultsDoc[] =
+    "\n"
+    "    Default options (no recursion to get current options).\n"
+    "    ";
+
+constexpr const char kGetDoc[] =
+    "\n"
+    "    Get current option(s). If option is None, return a dict of current values.\n"
+    "    Special handling for 'kora.call' and 'weftgen.call' to avoid recursion.\n"
+    "    ";
+
+constexpr const char kSetDoc[] =
+    "\n"
+    "    Set global options.\n"
+    "\n"
+    "    Supports:\n"
+    "      kora_set_option(\"keep\", True)\n"
+    "      kora_set_option(keep=True, num_threads=\"4:1\")\n"
+    "      kora_set_option(keep=True, num_threads=\"4:1\", verbose=True)\n"
+    "    ";
+
+constexpr const char* kOptionParam[] = {"option"};
+constexpr const char* kSetOneParams[] = {"option", "value"};
+
+constexpr Annotation kReturnsStr[] = {{"return", "str"}};
+constexpr Annotation kReturnsDict[] = {{"return", "Dict[str, Any]"}};
+constexpr Annotation kGetAnnotations[] = {{"option", "Optional[Union[str, list]]"}};
+constexpr Annotation kReturnsNone[] = {{"return", "None"}};
+constexpr Annotation kSetOneAnnotations[] = {
+    {"option", "str"}, {"value", "Any"}, {"return", "None"}};
+constexpr Annotation kReturnsBool[] = {{"return", "bool"}};
+
+constexpr FunctionDef kFunctions[] = {
+    {"_cpu_default_string", nullptr, {}, 0, 0, false, kReturnsStr, cpu_default_string},
+    {"kora_get_option_default", kDefaultsDoc, {}, 0, 0, false, kReturnsDict, get_option_default},
+    {"kora_get_option", kGetDoc, kOptionParam, 0, 0, false, kGetAnnotations, get_option},
+    {"kora_set_option", kSetDoc, {}, 0, 0, true, kReturnsNone, set_option},
+    {"_set_one", nullptr, kSetOneParams, 2, 0b01, false, kSetOneAnnotations, set_one},
+    {"_post_set_checks", nullptr, {}, 0, 0, false, kReturnsNone, post_set_checks},
+    {"kora_enabled_Braidwell_features", nullptr, {}, 0, 0, false, kReturnsBool,
+     enabled_braidwell_features},
+};
+
+bool module_body(PyObject* module) {
+  Ref store;
+  return init_builtins_namespace() && init_state() && import_as(module, "os", "os") &&
+         import_as(module, "warnings", "warnings") &&
+         import_from(module, "typing", 0,
+                     {{"Any", "Any"}, {"Dict", "Dict"}, {"Optional", "Optional"}, {"Union", "Union"}}) &&
+         import_from(module, "kora_call", 1,
+                     {{"kora_call_builtin", "kora_call_builtin"},
+                      {"weftgen_call_builtin", "weftgen_call_builtin"},
+                      {"kora_remote_script", "kora_remote_script"}}) &&
+         import_from(module, "utils", 1, {{"kora_anyMultibyteUTF8Characters", "_any_mb"}}) &&
+         (store = Ref::steal(PyDict_New())) &&
+         PyModule_AddObjectRef(module, "_KORA_OPTIONS", store.get()) == 0 &&
+         define_functions(module, kFunctions) && init_originals(module);
+}
+
+ModuleSingleton singleton;
+using Slots = SingletonSlots<singleton, module_body>;
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT,
+    "pykora.options",
+    kModuleDoc,
+    0,  // no per-module state: the module exists once per process
+    nullptr,
+    Slots::slots,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+}  // namespace pykora::options
+
+PyMODINIT_FUNC PyInit_options() { return PyModuleDef_Init(&pykora::options::module_def); }

@@ -1,0 +1,152 @@
+#include "options/state.hpp"
+
+#include "common/calls.hpp"
+#include "common/module.hpp"
+
+namespace pykora::options {
+
+Names names;
+Table table;
+PyObject* own_get_option_default = nullptr;
+
+namespace {
+
+Ref text(std::string_view s) {
+  return Ref::steal(PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size())));
+}
+
+// A tuple of interned texts.
+template <size_t N>
+PyObject* text_tuple(const std::array<std::string_view, N>& texts) {
+  Ref tuple = Ref::steal(PyTuple_New(N));
+  if (!tuple) {
+    return nullptr;
+  }
+  for (size_t i = 0; i < N; ++i) {
+    PyObject* item = text(texts[i]).release();
+    if (item == nullptr) {
+      return nullptr;
+    }
+    PyUnicode_InternInPlace(&item);
+    PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), item);
+  }
+  return tuple.release();
+}
+
+Ref default_value(const core::OptionDefault& entry) {
+  switch (entry.kind) {
+    case core::DefaultKind::kNone:
+      return Ref::borrow(Py_None);
+    case core::DefaultKind::kTrue:
+      return Ref::borrow(Py_True);
+    case core::DefaultKind::kFalse:
+      return Ref::borrow(Py_False);
+    case core::DefaultKind::kInteger:
+      return Ref::steal(PyLong_FromLong(entry.integer));
+    case core::DefaultKind::kText: {
+      PyObject* value = text(entry.text).release();
+      if (value != nullptr) {
+        PyUnicode_InternInPlace(&value);
+      }
+      return Ref::steal(value);
+    }
+    case core::DefaultKind::kCpuThreads:
+      return {};
+  }
+  return {};
+}
+
+bool init_table() {
+  Ref index = Ref::steal(PyDict_New());
+  Ref valid = Ref::steal(PySet_New(nullptr));
+  if (!index || !valid) {
+    return false;
+  }
+  Table built{};
+  for (size_t i = 0; i < core::kDefaultTable.size(); ++i) {
+    const core::OptionDefault& entry = core::kDefaultTable[i];
+    PyObject* key = text(entry.key).release();
+    if (key == nullptr) {
+      return false;
+    }
+    PyUnicode_InternInPlace(&key);
+    built.keys[i] = key;
+    Ref position = Ref::steal(PyLong_FromSize_t(i));
+    if (!position || PyDict_SetItem(index.get(), key, position.get()) < 0 ||
+        PySet_Add(valid.get(), key) < 0) {
+      return false;
+    }
+    if (entry.kind != core::DefaultKind::kCpuThreads) {
+      built.values[i] = default_value(entry).release();
+      if (built.values[i] == nullptr) {
+        return false;
+      }
+    }
+  }
+  if (PySet_Add(valid.get(), names.kora_call) < 0 || PySet_Add(valid.get(), names.weftgen_call) < 0) {
+    return false;
+  }
+  built.index = index.release();
+  built.valid_keys = PyFrozenSet_New(valid.get());
+  built.modes = text_tuple(core::kModes);
+  built.malloc_names = text_tuple(core::kMallocNames);
+  if (built.valid_keys == nullptr || built.modes == nullptr || built.malloc_names == nullptr) {
+    return false;
+  }
+  table = built;  // kept for the life of the process
+  return true;
+}
+
+}  // namespace
+
+bool init_state() {
+  if (table.index != nullptr) {
+    return true;  // a failed import left it built
+  }
+  return intern_names({
+             {&names.os, "os"},
+             {&names.warnings, "warnings"},
+             {&names.kora_call_builtin, "kora_call_builtin"},
+             {&names.weftgen_call_builtin, "weftgen_call_builtin"},
+             {&names.kora_remote_script, "kora_remote_script"},
+             {&names.any_mb, "_any_mb"},
+             {&names.store, "_KORA_OPTIONS"},
+             {&names.cpu_default_string, "_cpu_default_string"},
+             {&names.get_option_default, "kora_get_option_default"},
+             {&names.get_option, "kora_get_option"},
+             {&names.set_one, "_set_one"},
+             {&names.post_set_checks, "_post_set_checks"},
+             {&names.cpu_count, "cpu_count"},
+             {&names.path, "path"},
+             {&names.exists, "exists"},
+             {&names.warn, "warn"},
+             {&names.lower, "lower"},
+             {&names.startswith, "startswith"},
+             {&names.get, "get"},
+             {&names.keys, "keys"},
+             {&names.kora_call, "kora.call"},
+             {&names.weftgen_call, "weftgen.call"},
+             {&names.kora_mode, "kora.mode"},
+             {&names.malloc_lib, "malloc.lib"},
+             {&names.working_directory, "working.directory"},
+             {&names.braidwell_features, "Braidwell.features"},
+             {&names.experimental, "experimental"},
+             {&names.compact, "compact"},
+             {&names.remote, "remote"},
+             {&names.kora_remote, "kora.remote"},
+             {&names.default_, "default"},
+             {&names.slash, "/"},
+         }) &&
+         init_table();
+}
+
+bool init_originals(PyObject* module) {
+  Ref function = load_global(PyModule_GetDict(module), names.get_option_default);
+  if (!function) {
+    return false;
+  }
+  Py_XSETREF(own_get_option_default, function.release());
+  return true;
+}
+
+}  // namespace pykora::options
