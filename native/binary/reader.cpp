@@ -46,8 +46,8 @@ void raise_ragged_payload(size_t remainder, PyObject* dtype) {
     return;
   }
   std::memset(PyBytes_AS_STRING(sample.get()), 0, remainder);
-  Ref decoded = call_with_keyword(originals.numpy_attr[kFrombuffer], names.dtype, dtype,
-                                  sample.get());
+  Ref decoded =
+      call_with_keyword(originals.numpy_attr[kFrombuffer], names.dtype, dtype, sample.get());
   if (decoded) {
     PyErr_SetString(PyExc_ValueError, "buffer size must be a multiple of element size");
   }
@@ -71,8 +71,7 @@ Ref read_native(PyObject* path, PyObject* dtype) {
   const char* c_path = PyBytes_AS_STRING(encoded.get());
   int error = 0;
   Py_BEGIN_ALLOW_THREADS error = file.open(c_path);
-  Py_END_ALLOW_THREADS
-  if (error != 0) {
+  Py_END_ALLOW_THREADS if (error != 0) {
     errno = error;
     PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, path);
     return {};
@@ -101,8 +100,7 @@ Ref read_native(PyObject* path, PyObject* dtype) {
     } catch (const std::bad_alloc&) {
       out_of_memory = true;
     }
-    Py_END_ALLOW_THREADS
-    if (out_of_memory) {
+    Py_END_ALLOW_THREADS if (out_of_memory) {
       PyErr_NoMemory();
       return {};
     }

@@ -9,8 +9,17 @@
 namespace pykora::binary {
 
 // NumPy attributes the functions use, and the builtins they call.
-enum NumpyAttr { kAsarray, kFloat64, kZeros, kFull, kNan, kConcatenate, kEmpty, kFrombuffer,
-                 kNumpyAttrCount };
+enum NumpyAttr {
+  kAsarray,
+  kFloat64,
+  kZeros,
+  kFull,
+  kNan,
+  kConcatenate,
+  kEmpty,
+  kFrombuffer,
+  kNumpyAttrCount
+};
 enum Builtin { kRound, kInt, kMax, kLen, kEnumerate, kBuiltinCount };
 
 struct Names {
@@ -29,12 +38,12 @@ struct Originals {
   PyObject* numpy;
   PyObject* numpy_attr[kNumpyAttrCount];
   PyObject* builtin[kBuiltinCount];
-  PyObject* path_type;    // pathlib.Path
-  PyObject* read_bytes;   // pathlib.Path.read_bytes
-  PyObject* open;         // pathlib.Path.open
-  PyObject* splitter;     // this module's _split_vector_blocks
-  PyArray_Descr* f8_le;   // the dtype that "<f8" names
-  double nan;             // numpy.nan, bit for bit
+  PyObject* path_type;   // pathlib.Path
+  PyObject* read_bytes;  // pathlib.Path.read_bytes
+  PyObject* open;        // pathlib.Path.open
+  PyObject* splitter;    // this module's _split_vector_blocks
+  PyArray_Descr* f8_le;  // the dtype that "<f8" names
+  double nan;            // numpy.nan, bit for bit
 };
 extern Originals originals;
 

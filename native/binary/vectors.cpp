@@ -108,8 +108,8 @@ Ref column_key_at(PyObject* stop, Py_ssize_t column) {
 
 // From `needed = 2 * n` to `chunk.reshape(n, 2)` for a block with n > 0
 // whose pairs start at `i`; sets `next` to where the following block starts.
-Ref pairs_step_by_step(PyObject* globals, PyObject* arr, PyObject* i, PyObject* n,
-                       PyObject* count, Ref& next) {
+Ref pairs_step_by_step(PyObject* globals, PyObject* arr, PyObject* i, PyObject* n, PyObject* count,
+                       Ref& next) {
   Ref two = py_int(2);
   Ref needed = two ? Ref::steal(PyNumber_Multiply(two.get(), n)) : Ref{};
   Ref stop = needed ? Ref::steal(PyNumber_Add(i, needed.get())) : Ref{};
@@ -131,9 +131,9 @@ Ref pairs_step_by_step(PyObject* globals, PyObject* arr, PyObject* i, PyObject* 
     Ref shape = missing ? Ref::steal(PyTuple_Pack(1, missing.get())) : Ref{};
     Ref nan = shape ? np_attr(globals, kNan) : Ref{};
     Ref float64 = nan ? np_attr(globals, kFloat64) : Ref{};
-    Ref padding = float64 ? call_with_keyword(full.get(), names.dtype, float64.get(),
-                                              shape.get(), nan.get())
-                          : Ref{};
+    Ref padding =
+        float64 ? call_with_keyword(full.get(), names.dtype, float64.get(), shape.get(), nan.get())
+                : Ref{};
     Ref concatenate = padding ? np_attr(globals, kConcatenate) : Ref{};
     Ref parts = concatenate ? Ref::steal(PyList_New(2)) : Ref{};
     if (!parts) {
@@ -308,9 +308,9 @@ Ref dense_step_by_step(PyObject* globals, PyObject* blocks) {
   Ref shape = cols ? Ref::steal(PyTuple_Pack(2, max_rows.get(), cols.get())) : Ref{};
   Ref nan = shape ? np_attr(globals, kNan) : Ref{};
   Ref float64 = nan ? np_attr(globals, kFloat64) : Ref{};
-  Ref out = float64 ? call_with_keyword(full.get(), names.dtype, float64.get(), shape.get(),
-                                        nan.get())
-                    : Ref{};
+  Ref out = float64
+                ? call_with_keyword(full.get(), names.dtype, float64.get(), shape.get(), nan.get())
+                : Ref{};
   if (!out) {
     return {};
   }
@@ -412,8 +412,7 @@ Ref list_step_by_step(PyObject* blocks) {
 Ref flat_float64(PyObject* vec) {
   Ref arr;
   auto* given = reinterpret_cast<PyArrayObject*>(vec);
-  if (PyArray_CheckExact(vec) && PyArray_TYPE(given) == NPY_DOUBLE &&
-      PyArray_ISNOTSWAPPED(given)) {
+  if (PyArray_CheckExact(vec) && PyArray_TYPE(given) == NPY_DOUBLE && PyArray_ISNOTSWAPPED(given)) {
     arr = Ref::borrow(vec);  // asarray would hand back the array itself
   } else {
     arr = call_with_keyword(originals.numpy_attr[kAsarray], names.dtype,
@@ -501,9 +500,8 @@ Ref view_of_pairs(const Values& v, const core::Block& b) {
   char* data = PyArray_BYTES(v.arr) + b.data() * sizeof(double);
   Ref view = Ref::steal(
       PyArray_NewFromDescr(&PyArray_Type, descr, 2, dims, nullptr, data, writeable, nullptr));
-  if (!view ||
-      PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(view.get()),
-                            Py_NewRef(reinterpret_cast<PyObject*>(v.arr))) < 0) {
+  if (!view || PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(view.get()),
+                                     Py_NewRef(reinterpret_cast<PyObject*>(v.arr))) < 0) {
     return {};
   }
   return view;

@@ -62,8 +62,9 @@ void raise_stray_keyword(const FunctionDef& def, PyObject* kwnames, Py_ssize_t n
 }  // namespace
 
 void raise_argument_type(const char* param, const char* expected, PyObject* got) {
-  PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)",
-               param, expected, Py_TYPE(got)->tp_name);
+  PyErr_Format(PyExc_TypeError,
+               "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)", param,
+               expected, Py_TYPE(got)->tp_name);
 }
 
 bool bind_arguments(const FunctionDef& def, PyObject* const* args, Py_ssize_t nargs,

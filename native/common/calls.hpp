@@ -35,9 +35,8 @@ Ref call_with_keyword(PyObject* callable, PyObject* kwname, PyObject* kwvalue, A
   if (!kwnames) {
     return {};
   }
-  return Ref::steal(PyObject_Vectorcall(callable, stack.data() + 1,
-                                        sizeof...(Args) | PY_VECTORCALL_ARGUMENTS_OFFSET,
-                                        kwnames.get()));
+  return Ref::steal(PyObject_Vectorcall(
+      callable, stack.data() + 1, sizeof...(Args) | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames.get()));
 }
 
 template <typename... Args>

@@ -101,7 +101,9 @@ int set_str_attribute(PyObject** slot, PyObject* value, const char* attr) {
   return 0;
 }
 
-PyObject* get_name(PyObject* obj, void*) { return Py_NewRef(reinterpret_cast<Function*>(obj)->name); }
+PyObject* get_name(PyObject* obj, void*) {
+  return Py_NewRef(reinterpret_cast<Function*>(obj)->name);
+}
 int set_name(PyObject* obj, PyObject* value, void*) {
   return set_str_attribute(&reinterpret_cast<Function*>(obj)->name, value, "__name__");
 }

@@ -32,16 +32,15 @@ struct FunctionDef {
   const char* name;
   const char* doc;  // nullptr: the function has no docstring
   std::span<const char* const> params;
-  int required;                // leading parameters without a default; the rest default to None
-  unsigned exact_str_params;   // bit i set: parameter i accepts only an exact str
-  bool takes_varargs;          // *args, **kwargs: no argument checking at all
+  int required;               // leading parameters without a default; the rest default to None
+  unsigned exact_str_params;  // bit i set: parameter i accepts only an exact str
+  bool takes_varargs;         // *args, **kwargs: no argument checking at all
   std::span<const Annotation> annotations;  // in order, "return" last
   FunctionImpl impl;
 };
 
 struct Function {
-  PyObject_HEAD
-  vectorcallfunc vectorcall;
+  PyObject_HEAD vectorcallfunc vectorcall;
   const FunctionDef* def;
   PyObject* globals;  // namespace of the defining module
   PyObject* name;

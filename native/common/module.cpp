@@ -132,8 +132,8 @@ bool import_from(PyObject* module, const char* source, int level,
     }
     PyTuple_SET_ITEM(fromlist.get(), i++, name);
   }
-  Ref imported = Ref::steal(PyImport_ImportModuleLevelObject(source_name.get(), globals, globals,
-                                                             fromlist.get(), level));
+  Ref imported = Ref::steal(
+      PyImport_ImportModuleLevelObject(source_name.get(), globals, globals, fromlist.get(), level));
   if (!imported) {
     return false;
   }
@@ -153,8 +153,8 @@ bool import_as(PyObject* module, const char* source, const char* alias) {
   if (!source_name) {
     return false;
   }
-  Ref imported = Ref::steal(
-      PyImport_ImportModuleLevelObject(source_name.get(), globals, globals, nullptr, 0));
+  Ref imported =
+      Ref::steal(PyImport_ImportModuleLevelObject(source_name.get(), globals, globals, nullptr, 0));
   return imported && PyDict_SetItemString(globals, alias, imported.get()) == 0;
 }
 

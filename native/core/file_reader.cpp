@@ -27,7 +27,7 @@ int File::open(const char* path) {
   if (fd_ < 0) {
     return errno;
   }
-  struct stat st {};
+  struct stat st{};
   if (::fstat(fd_, &st) != 0) {
     return errno;
   }

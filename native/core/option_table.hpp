@@ -53,8 +53,8 @@ inline constexpr std::array<std::string_view, 4> kModes = {"compact", "classic",
                                                            "experimental"};
 inline constexpr std::string_view kExperimentalMode = "experimental";
 inline constexpr std::string_view kModeForExperimental = "compact";
-inline constexpr std::array<std::string_view, 5> kMallocNames = {"default", "compiler", "je",
-                                                                 "tc", "mi"};
+inline constexpr std::array<std::string_view, 5> kMallocNames = {"default", "compiler", "je", "tc",
+                                                                 "mi"};
 
 // The default of "num.threads" for a machine with `cpus` logical CPUs (0 when
 // unknown): the count clamped to 1..16, followed by ":1".

@@ -15,7 +15,8 @@ Ref clamped_threads(PyObject* cpus) {
       return {};
     }
     const std::string text = core::cpu_threads_text(overflow > 0 ? 16 : (overflow < 0 ? 1 : n));
-    return Ref::steal(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+    return Ref::steal(
+        PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
   }
   // Anything else goes through the same comparisons and formatting that
   // module-level code would apply.

@@ -7,8 +7,9 @@ namespace pykora::options {
 namespace {
 
 bool same_text(PyObject* exact_str, PyObject* interned) {
-  return exact_str == interned || (PyUnicode_GET_LENGTH(exact_str) == PyUnicode_GET_LENGTH(interned) &&
-                                   PyUnicode_Compare(exact_str, interned) == 0);
+  return exact_str == interned ||
+         (PyUnicode_GET_LENGTH(exact_str) == PyUnicode_GET_LENGTH(interned) &&
+          PyUnicode_Compare(exact_str, interned) == 0);
 }
 
 // The defaults of one lookup: the default table plus the computed
@@ -77,8 +78,10 @@ class WorkingDefaults {
       return dict;
     }
     Ref dict = base_.table_dict();
-    if (!dict || (kora_call_ && PyDict_SetItem(dict.get(), names.kora_call, kora_call_.get()) < 0) ||
-        (weftgen_call_ && PyDict_SetItem(dict.get(), names.weftgen_call, weftgen_call_.get()) < 0)) {
+    if (!dict ||
+        (kora_call_ && PyDict_SetItem(dict.get(), names.kora_call, kora_call_.get()) < 0) ||
+        (weftgen_call_ &&
+         PyDict_SetItem(dict.get(), names.weftgen_call, weftgen_call_.get()) < 0)) {
       return {};
     }
     return dict;

@@ -56,7 +56,13 @@ constexpr FunctionDef kFunctions[] = {
     {"kora_set_option", kSetDoc, {}, 0, 0, true, kReturnsNone, set_option},
     {"_set_one", nullptr, kSetOneParams, 2, 0b01, false, kSetOneAnnotations, set_one},
     {"_post_set_checks", nullptr, {}, 0, 0, false, kReturnsNone, post_set_checks},
-    {"kora_enabled_Braidwell_features", nullptr, {}, 0, 0, false, kReturnsBool,
+    {"kora_enabled_Braidwell_features",
+     nullptr,
+     {},
+     0,
+     0,
+     false,
+     kReturnsBool,
      enabled_braidwell_features},
 };
 
@@ -64,8 +70,9 @@ bool module_body(PyObject* module) {
   Ref store;
   return init_builtins_namespace() && init_state() && import_as(module, "os", "os") &&
          import_as(module, "warnings", "warnings") &&
-         import_from(module, "typing", 0,
-                     {{"Any", "Any"}, {"Dict", "Dict"}, {"Optional", "Optional"}, {"Union", "Union"}}) &&
+         import_from(
+             module, "typing", 0,
+             {{"Any", "Any"}, {"Dict", "Dict"}, {"Optional", "Optional"}, {"Union", "Union"}}) &&
          import_from(module, "kora_call", 1,
                      {{"kora_call_builtin", "kora_call_builtin"},
                       {"weftgen_call_builtin", "weftgen_call_builtin"},

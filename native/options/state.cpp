@@ -83,7 +83,8 @@ bool init_table() {
       }
     }
   }
-  if (PySet_Add(valid.get(), names.kora_call) < 0 || PySet_Add(valid.get(), names.weftgen_call) < 0) {
+  if (PySet_Add(valid.get(), names.kora_call) < 0 ||
+      PySet_Add(valid.get(), names.weftgen_call) < 0) {
     return false;
   }
   built.index = index.release();

@@ -11,9 +11,8 @@ namespace pykora::options {
 
 struct Names {
   // module globals
-  PyObject *os, *warnings, *kora_call_builtin, *weftgen_call_builtin, *kora_remote_script,
-      *any_mb, *store, *cpu_default_string, *get_option_default, *get_option, *set_one,
-      *post_set_checks;
+  PyObject *os, *warnings, *kora_call_builtin, *weftgen_call_builtin, *kora_remote_script, *any_mb,
+      *store, *cpu_default_string, *get_option_default, *get_option, *set_one, *post_set_checks;
   // attributes and methods
   PyObject *cpu_count, *path, *exists, *warn, *lower, *startswith, *get, *keys;
   // option keys and texts the functions use
