@@ -140,7 +140,85 @@ int set_annotations(PyObject* obj, PyObject* value, void*) {
   return 0;
 }
 
+// inspect.Parameter(name, kind, default=..., annotation=...) for parameter
+// `name`, with its annotation from the function's current annotations.
+Ref new_parameter(PyObject* parameter_type, PyObject* name, const char* kind, PyObject* fallback,
+                  PyObject* annotations) {
+  Ref kind_value = Ref::steal(PyObject_GetAttrString(parameter_type, kind));
+  Ref kwargs = Ref::steal(PyDict_New());
+  if (!kind_value || !kwargs) {
+    return {};
+  }
+  if (fallback != nullptr && PyDict_SetItemString(kwargs.get(), "default", fallback) < 0) {
+    return {};
+  }
+  PyObject* annotation =
+      annotations == nullptr ? nullptr : PyDict_GetItemWithError(annotations, name);
+  if ((annotation == nullptr && PyErr_Occurred()) ||
+      (annotation != nullptr && PyDict_SetItemString(kwargs.get(), "annotation", annotation) < 0)) {
+    return {};
+  }
+  Ref args = Ref::steal(PyTuple_Pack(2, name, kind_value.get()));
+  return args ? Ref::steal(PyObject_Call(parameter_type, args.get(), kwargs.get())) : Ref{};
+}
+
+// An inspect.Signature built from the parameters and the current
+// annotations, so that inspect.signature() and help() show the function as
+// they would show a Python function.
+PyObject* get_signature(PyObject* obj, void*) {
+  auto* self = reinterpret_cast<Function*>(obj);
+  const FunctionDef& def = *self->def;
+  Ref inspect = Ref::steal(PyImport_ImportModule("inspect"));
+  Ref parameter_type =
+      inspect ? Ref::steal(PyObject_GetAttrString(inspect.get(), "Parameter")) : Ref{};
+  Ref signature_type =
+      parameter_type ? Ref::steal(PyObject_GetAttrString(inspect.get(), "Signature")) : Ref{};
+  Ref parameters = signature_type ? Ref::steal(PyList_New(0)) : Ref{};
+  if (!parameters) {
+    return nullptr;
+  }
+  auto add = [&](const char* name, const char* kind, PyObject* fallback) {
+    Ref text = Ref::steal(PyUnicode_FromString(name));
+    Ref parameter =
+        text ? new_parameter(parameter_type.get(), text.get(), kind, fallback, self->annotations)
+             : Ref{};
+    return parameter && PyList_Append(parameters.get(), parameter.get()) == 0;
+  };
+  for (size_t i = 0; i < def.params.size(); ++i) {
+    const bool optional = static_cast<int>(i) >= def.required;
+    if (!add(def.params[i], "POSITIONAL_OR_KEYWORD", optional ? Py_None : nullptr)) {
+      return nullptr;
+    }
+  }
+  if (def.takes_varargs &&
+      (!add("args", "VAR_POSITIONAL", nullptr) || !add("kwargs", "VAR_KEYWORD", nullptr))) {
+    return nullptr;
+  }
+  Ref args = Ref::steal(PyTuple_Pack(1, parameters.get()));
+  Ref kwargs = args ? Ref::steal(PyDict_New()) : Ref{};
+  if (!kwargs) {
+    return nullptr;
+  }
+  if (self->annotations != nullptr) {
+    PyObject* returns = PyDict_GetItemString(self->annotations, "return");
+    if (returns != nullptr &&
+        PyDict_SetItemString(kwargs.get(), "return_annotation", returns) < 0) {
+      return nullptr;
+    }
+  }
+  return PyObject_Call(signature_type.get(), args.get(), kwargs.get());
+}
+
+// Bound to an instance when stored on a class, as a Python function is.
+PyObject* function_descr_get(PyObject* obj, PyObject* instance, PyObject*) {
+  if (instance == nullptr || instance == Py_None) {
+    return Py_NewRef(obj);
+  }
+  return PyMethod_New(obj, instance);
+}
+
 PyGetSetDef function_getset[] = {
+    {"__signature__", get_signature, nullptr, nullptr, nullptr},
     {"__name__", get_name, set_name, nullptr, nullptr},
     {"__qualname__", get_qualname, set_qualname, nullptr, nullptr},
     {"__doc__", get_doc, set_doc, nullptr, nullptr},
@@ -169,7 +247,9 @@ PyTypeObject function_type = [] {
   type.tp_call = PyVectorcall_Call;
   type.tp_getattro = PyObject_GenericGetAttr;
   type.tp_setattro = PyObject_GenericSetAttr;
-  type.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL;
+  type.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL |
+                  Py_TPFLAGS_METHOD_DESCRIPTOR;
+  type.tp_descr_get = function_descr_get;
   type.tp_traverse = function_traverse;
   type.tp_clear = function_clear;
   type.tp_weaklistoffset = offsetof(Function, weakreflist);
