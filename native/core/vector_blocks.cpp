@@ -71,7 +71,9 @@ std::uint64_t max_rows(std::span<const Block> blocks) {
 void copy_pairs(std::span<const double> vec, const Block& b, double* out, double nan) {
   const std::size_t values = static_cast<std::size_t>(2 * b.rows);
   const std::size_t present = std::min(values, b.present);
-  std::memcpy(out, vec.data() + b.data(), present * sizeof(double));
+  if (present > 0) {  // an empty block may come with no buffer at all
+    std::memcpy(out, vec.data() + b.data(), present * sizeof(double));
+  }
   for (std::size_t j = present; j < values; ++j) {
     std::memcpy(out + j, &nan, sizeof(double));
   }
