@@ -1,0 +1,84 @@
+"""Calls every public and private function of both native modules on its
+success and error paths. Shared by the leak check and the valgrind run.
+
+Each case is (name, callable, inputs): the callable runs one call and
+swallows the exception the case expects; `inputs` are the objects whose
+reference counts must not change.
+"""
+
+import os
+import tempfile
+import warnings
+
+import numpy as np
+
+import pykora.binary as binary
+import pykora.options as options
+
+_TMP = tempfile.mkdtemp(prefix="pykora-exercise-")
+STREAM = os.path.join(_TMP, "stream.dat")
+RAGGED = os.path.join(_TMP, "ragged.dat")
+MISSING = os.path.join(_TMP, "missing.dat")
+np.arange(64, dtype="<f8").tofile(STREAM)
+with open(RAGGED, "wb") as f:
+    f.write(b"\0" * 12)
+
+VECTOR = np.array([1, 2, 0.1, 10, 0.5, 20, 2, 3, 1, 2, 3], dtype=np.float64)
+VECTOR_LIST = [1, 1, 0.5, 3, 2, 0, 3, 2, 0.1, 1, 0.9, 2]
+NAN_COUNT = [1.0, float("nan"), 2.0]
+STORED_VALUE = object()
+
+
+def expect(error, function, *args, **kwargs):
+    def run():
+        try:
+            function(*args, **kwargs)
+        except error:
+            return
+        raise AssertionError(f"{function.__name__} did not raise {error.__name__}")
+
+    return run
+
+
+def once(function, *args, **kwargs):
+    return lambda: function(*args, **kwargs)
+
+
+def _set_quietly():
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        options.kora_set_option(**{"malloc.lib": "unknown-lib"})
+        options.kora_set_option("malloc.lib", "mi")
+
+
+CASES = [
+    ("read", once(binary.kora_read_binary_file, STREAM), [STREAM]),
+    ("read missing", once(binary.kora_read_binary_file, MISSING), [MISSING]),
+    ("read ragged", expect(ValueError, binary.kora_read_binary_file, RAGGED), [RAGGED]),
+    ("read directory", expect(OSError, binary.kora_read_binary_file, _TMP), [_TMP]),
+    ("split array", once(binary._split_vector_blocks, VECTOR), [VECTOR]),
+    ("split list", once(binary._split_vector_blocks, VECTOR_LIST), [VECTOR_LIST]),
+    ("split nan", expect(ValueError, binary._split_vector_blocks, NAN_COUNT), [NAN_COUNT]),
+    ("dense", once(binary.kora_interpret_vector, VECTOR), [VECTOR]),
+    ("dense list", once(binary.kora_interpret_vector, VECTOR_LIST), [VECTOR_LIST]),
+    ("dense nan", expect(ValueError, binary.kora_interpret_vector, NAN_COUNT), [NAN_COUNT]),
+    ("marginals", once(binary.kora_interpret_vector_list, VECTOR), [VECTOR]),
+    ("marginals nan", expect(ValueError, binary.kora_interpret_vector_list, NAN_COUNT), []),
+    ("bad arguments", expect(TypeError, binary.kora_interpret_vector, VECTOR, x=1), [VECTOR]),
+    ("defaults", once(options.kora_get_option_default), []),
+    ("cpu default", once(options._cpu_default_string), []),
+    ("get one", once(options.kora_get_option, "keep"), []),
+    ("get list", once(options.kora_get_option, ["keep", "debug", "kora.call"]), []),
+    ("get all", once(options.kora_get_option), []),
+    ("get unknown", expect(KeyError, options.kora_get_option, ["keep", "nope"]), []),
+    ("braidwell", once(options.kora_enabled_Braidwell_features), []),
+    ("set", once(options.kora_set_option, "kora.arg", STORED_VALUE), [STORED_VALUE]),
+    ("set keywords", once(options.kora_set_option, keep=True, verbose=False), []),
+    ("set unknown", expect(KeyError, options.kora_set_option, keep=True, nope=1), []),
+    ("set bad form", expect(TypeError, options.kora_set_option, "keep"), []),
+    ("set one wrong type", expect(TypeError, options._set_one, 5, STORED_VALUE), [STORED_VALUE]),
+    ("set bad mode", expect(ValueError, options.kora_set_option, "kora.mode", "fast"), []),
+    ("set mode back", once(options.kora_set_option, "kora.mode", "compact"), []),
+    ("set with warning", _set_quietly, []),
+    ("checks", once(options._post_set_checks), []),
+]
