@@ -164,12 +164,10 @@ Ref read_module_level(PyObject* globals, PyObject* p) {
 }
 
 // Whether reading `p` natively is indistinguishable from the module-level
-// code: the module's own Path class and NumPy, an unchanged read_bytes, and
+// code: pathlib's reading and NumPy as the module was created with them, and
 // _F8_LE still the text "<f8".
 bool native_read_applies(PyObject* globals, PyObject* path_type, PyObject* p) {
-  if (path_type != originals.path_type || originals.read_bytes == nullptr ||
-      _PyType_Lookup(Py_TYPE(p), names.read_bytes) != originals.read_bytes ||
-      _PyType_Lookup(Py_TYPE(p), names.open) != originals.open || !numpy_intact(globals)) {
+  if (!path_reading_intact(path_type, p) || !numpy_intact(globals)) {
     return false;
   }
   PyObject* dtype = PyDict_GetItemWithError(globals, names.F8_LE);

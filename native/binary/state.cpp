@@ -50,6 +50,7 @@ bool init_names() {
       {&names.exists, "exists"},
       {&names.read_bytes, "read_bytes"},
       {&names.open, "open"},
+      {&names.io, "io"},
       {&names.dtype, "dtype"},
   });
 }
@@ -80,6 +81,12 @@ bool init_originals(PyObject* module) {
       return false;
     }
   }
+  Ref pathlib = Ref::steal(PyImport_ImportModule("pathlib"));
+  Ref pathlib_io = pathlib ? Ref::steal(PyObject_GetAttr(pathlib.get(), names.io)) : Ref{};
+  Ref io_open = pathlib_io ? Ref::steal(PyObject_GetAttr(pathlib_io.get(), names.open)) : Ref{};
+  if (!io_open) {
+    return false;
+  }
   const double nan = PyFloat_AsDouble(numpy_attr[kNan].get());
   if (nan == -1.0 && PyErr_Occurred()) {
     return false;
@@ -94,6 +101,8 @@ bool init_originals(PyObject* module) {
   auto* path_cls = reinterpret_cast<PyTypeObject*>(path_type.get());
   originals.read_bytes = Py_XNewRef(_PyType_Lookup(path_cls, names.read_bytes));
   originals.open = Py_XNewRef(_PyType_Lookup(path_cls, names.open));
+  originals.pathlib_io = pathlib_io.release();
+  originals.io_open = io_open.release();
   originals.numpy = numpy.release();
   originals.path_type = path_type.release();
   originals.splitter = splitter.release();
@@ -104,6 +113,7 @@ bool init_originals(PyObject* module) {
     originals.builtin[i] = builtin[i].release();
   }
   originals.f8_le = f8_le;
+  originals.float64_descr = PyArray_DescrFromType(NPY_DOUBLE);
   originals.nan = nan;
   return true;
 }
@@ -129,6 +139,22 @@ bool numpy_intact(PyObject* globals) {
 
 bool splitter_intact(PyObject* globals) {
   return holds(globals, names.split_vector_blocks, originals.splitter) && numpy_intact(globals);
+}
+
+}  // namespace pykora::binary
+
+namespace pykora::binary {
+
+bool path_reading_intact(PyObject* path_type, PyObject* p) {
+  if (path_type != originals.path_type || originals.read_bytes == nullptr ||
+      _PyType_Lookup(Py_TYPE(p), names.read_bytes) != originals.read_bytes ||
+      _PyType_Lookup(Py_TYPE(p), names.open) != originals.open) {
+    return false;
+  }
+  PyObject* pathlib_globals =
+      PyFunction_Check(originals.open) ? PyFunction_GET_GLOBALS(originals.open) : nullptr;
+  return pathlib_globals != nullptr && holds(pathlib_globals, names.io, originals.pathlib_io) &&
+         holds(PyModule_GetDict(originals.pathlib_io), names.open, originals.io_open);
 }
 
 }  // namespace pykora::binary

@@ -26,7 +26,7 @@ struct Names {
   PyObject *np, *Path, *F8_LE, *split_vector_blocks;  // module globals
   PyObject* numpy_attr[kNumpyAttrCount];
   PyObject* builtin[kBuiltinCount];
-  PyObject *ravel, *size, *shape, *reshape, *copy, *exists, *read_bytes, *open, *dtype;
+  PyObject *ravel, *size, *shape, *reshape, *copy, *exists, *read_bytes, *open, *io, *dtype;
 };
 extern Names names;
 
@@ -38,12 +38,15 @@ struct Originals {
   PyObject* numpy;
   PyObject* numpy_attr[kNumpyAttrCount];
   PyObject* builtin[kBuiltinCount];
-  PyObject* path_type;   // pathlib.Path
-  PyObject* read_bytes;  // pathlib.Path.read_bytes
-  PyObject* open;        // pathlib.Path.open
-  PyObject* splitter;    // this module's _split_vector_blocks
-  PyArray_Descr* f8_le;  // the dtype that "<f8" names
-  double nan;            // numpy.nan, bit for bit
+  PyObject* path_type;           // pathlib.Path
+  PyObject* read_bytes;          // pathlib.Path.read_bytes
+  PyObject* open;                // pathlib.Path.open
+  PyObject* pathlib_io;          // the io module as pathlib sees it
+  PyObject* io_open;             // io.open, which Path.open calls
+  PyObject* splitter;            // this module's _split_vector_blocks
+  PyArray_Descr* f8_le;          // the dtype that "<f8" names
+  PyArray_Descr* float64_descr;  // NumPy's own float64 dtype
+  double nan;                    // numpy.nan, bit for bit
 };
 extern Originals originals;
 
@@ -56,5 +59,9 @@ bool numpy_intact(PyObject* globals);
 
 // As numpy_intact, and the module's `_split_vector_blocks` is its own.
 bool splitter_intact(PyObject* globals);
+
+// `p.read_bytes()` for `p` of the module's own Path class would run
+// pathlib's own code down to io.open.
+bool path_reading_intact(PyObject* path_type, PyObject* p);
 
 }  // namespace pykora::binary

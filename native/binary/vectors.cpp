@@ -412,8 +412,10 @@ Ref list_step_by_step(PyObject* blocks) {
 Ref flat_float64(PyObject* vec) {
   Ref arr;
   auto* given = reinterpret_cast<PyArrayObject*>(vec);
-  if (PyArray_CheckExact(vec) && PyArray_TYPE(given) == NPY_DOUBLE && PyArray_ISNOTSWAPPED(given)) {
-    arr = Ref::borrow(vec);  // asarray would hand back the array itself
+  // Only an array with NumPy's own float64 dtype is handed back as it is; a
+  // float64 dtype carrying metadata is replaced by the plain one.
+  if (PyArray_CheckExact(vec) && PyArray_DESCR(given) == originals.float64_descr) {
+    arr = Ref::borrow(vec);
   } else {
     arr = call_with_keyword(originals.numpy_attr[kAsarray], names.dtype,
                             originals.numpy_attr[kFloat64], vec);
