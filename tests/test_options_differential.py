@@ -1,0 +1,166 @@
+"""pykora.options against its plain-Python twin, and reference counting of the native code."""
+
+import gc
+import random
+import sys
+import warnings
+
+import pytest
+
+pytest_plugins = ["options_fixtures"]
+
+
+class Text(str):
+    pass
+
+
+def op(name, *args, **kwargs):
+    return name, args, kwargs
+
+
+SET, GET = "kora_set_option", "kora_get_option"
+FIXED = [
+    op(SET), op(SET, "keep"), op(SET, 5, 1), op(SET, Text("keep"), 1), op(SET, keep=1, Keep=2),
+    op("_set_one", None, 1), op(GET, 5), op(GET, [[]]), op(GET, ("kora.remote",)),
+    op(GET, option="num.threads"), op(SET, "kora.call", "Remote"), op(GET),
+    op(SET, "weftgen.call", "kora.remote"), op(GET, ["kora.call", "weftgen.call"]),
+    op(SET, "working.directory", b"\xc3\xa7"), op(SET, "malloc.lib", 987654), op(GET),
+]  # fmt: skip
+KEYS = [
+    "keep", "debug", "kora.mode", "malloc.lib", "working.directory", "kora.call", "weftgen.call",
+    "Braidwell.features", "num.threads", "Keep", "num_threads", "kora.remote",
+]  # fmt: skip
+VALUES = {
+    "kora.mode": ["compact", "classic", "experimental", "fast", None],
+    "malloc.lib": [None, "default", "tc", "/no/lib.so", "bar", "./x.so", sys.executable],
+    "working.directory": [None, "/tmp", "/tmp/ü", ""],
+    "kora.call": ["remote", "KORA.remote", " remote", "kora", None],
+}
+
+
+def random_script(seed, length=40):
+    rnd = random.Random(seed)
+
+    def pair():
+        key = rnd.choice(KEYS)
+        return key, rnd.choice(VALUES.get(key, [True, False, 0, "no", None]))
+
+    makers = [
+        lambda: op(SET, *pair()),
+        lambda: op(SET, **dict(pair() for _ in range(rnd.randint(1, 3)))),
+        lambda: op(GET, rnd.choice(KEYS)),
+        lambda: op(GET, rnd.sample(KEYS, rnd.randint(0, 3))),
+        lambda: op(GET),
+        lambda: op("kora_enabled_Braidwell_features"),
+    ]
+    return [rnd.choice(makers)() for _ in range(length)]
+
+
+def replay(mod, script):
+    """Outcome, warnings and store contents after each operation of ``script``."""
+    log = []
+    for name, args, kwargs in script:
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always")
+            try:
+                outcome = ("returned", getattr(mod, name)(*args, **kwargs))
+            except Exception as exc:  # the exception is the observation
+                outcome = ("raised", type(exc), str(exc))
+        heard = [(w.category, str(w.message)) for w in caught]
+        log.append((name, args, kwargs, outcome, heard, list(mod._KORA_OPTIONS.items())))
+    return log
+
+
+@pytest.mark.parametrize("seed", [None, *range(25)])
+def test_native_matches_reference(opts, ref, seed):
+    script = FIXED if seed is None else random_script(seed)
+    for native, plain in zip(replay(opts, script), replay(ref, script), strict=True):
+        assert native == plain
+
+
+def fresh(text):
+    return "".join(list(text))  # an equal but distinct, uninterned string
+
+
+def _remote_script_overwrites_marker(mod):
+    mod._KORA_OPTIONS["kora.call"] = fresh("remote")
+
+    def script():
+        mod._KORA_OPTIONS["kora.call"] = "other"  # drops the last reference to the marker
+        gc.collect()
+
+    mod.kora_remote_script = script
+    return mod.kora_get_option(["kora.call", "kora.call"])
+
+
+def _remote_script_rebinds_store(mod):
+    mod._KORA_OPTIONS["kora.call"] = "remote"
+
+    def script():
+        mod._KORA_OPTIONS = {"keep": "new"}
+
+    mod.kora_remote_script = script
+    return mod.kora_get_option(["kora.call", "keep"]), mod._KORA_OPTIONS
+
+
+def _path_check_overwrites_value(mod):
+    def exists(_):
+        mod._KORA_OPTIONS["malloc.lib"] = "replaced"
+        gc.collect()
+        return False
+
+    path = type("Path", (), {"exists": staticmethod(exists)})
+    mod.os = type("Os", (), {"path": path, "cpu_count": staticmethod(lambda: 4)})
+    for value in ["/abc/def", "abc"]:
+        mod._KORA_OPTIONS["malloc.lib"] = fresh(value)
+        mod._post_set_checks()
+    return mod._KORA_OPTIONS
+
+
+@pytest.mark.parametrize(
+    "scenario",
+    [_remote_script_overwrites_marker, _remote_script_rebinds_store, _path_check_overwrites_value],
+)
+def test_callbacks_that_change_the_store(opts, ref, monkeypatch, scenario):
+    results = []
+    for mod in (opts, ref):
+        for name in ["_KORA_OPTIONS", "os", "kora_remote_script"]:
+            monkeypatch.setattr(mod, name, getattr(mod, name))
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always")
+            results.append((scenario(mod), [str(w.message) for w in caught]))
+    assert results[0] == results[1]
+
+
+def test_no_reference_leaks(opts):
+    key, value, bad, unhashable, sub, call = (
+        fresh("kora.arg"), object(), fresh("no.such"), [fresh("keep"), []], Text("keep"), object(),
+    )  # fmt: skip
+    opts._set_one(key, value)
+    opts._KORA_OPTIONS["kora.call"] = call
+    failing = [
+        (lambda: opts.kora_get_option([key, bad]), KeyError),
+        (lambda: opts.kora_get_option(unhashable), TypeError),
+        (lambda: opts.kora_get_option([unhashable]), TypeError),
+        (lambda: opts.kora_set_option(bad, value), KeyError),
+        (lambda: opts.kora_set_option(sub, value), TypeError),
+        (lambda: opts._set_one(option=bad, value=value), KeyError),
+    ]
+
+    def exercise():
+        for _ in range(2000):
+            opts.kora_get_option(key)
+            opts.kora_get_option([key, "kora.call", key])
+            opts.kora_get_option()
+            opts.kora_set_option(key, value)
+            opts.kora_set_option(**{key: value})
+            for call_, exc in failing:
+                with pytest.raises(exc):
+                    call_()
+
+    exercise()  # let caches that may legitimately keep a reference fill first
+    watched = [key, value, bad, unhashable, sub, call]
+    before = [sys.getrefcount(obj) for obj in watched]
+    exercise()
+    assert [sys.getrefcount(obj) for obj in watched] == before
+    assert opts._KORA_OPTIONS == {key: value, "kora.call": call}
