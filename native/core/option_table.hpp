@@ -3,7 +3,7 @@
 #pragma once
 
 #include <array>
-#include <string>
+#include <cstddef>
 #include <string_view>
 
 namespace pykora::core {
@@ -58,6 +58,10 @@ inline constexpr std::array<std::string_view, 5> kMallocNames = {"default", "com
 
 // The default of "num.threads" for a machine with `cpus` logical CPUs (0 when
 // unknown): the count clamped to 1..16, followed by ":1".
-std::string cpu_threads_text(long long cpus);
+struct ThreadsText {
+  char text[8];
+  std::size_t size;
+};
+ThreadsText cpu_threads_text(long long cpus);
 
 }  // namespace pykora::core

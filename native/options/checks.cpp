@@ -37,8 +37,8 @@ bool restore_malloc_default(PyObject* globals) {
   if (!defaults.fetch(globals)) {
     return false;
   }
-  Ref value = defaults.rebound
-                  ? Ref::steal(PyObject_GetItem(defaults.rebound.get(), names.malloc_lib))
+  Ref value = defaults.rebound()
+                  ? Ref::steal(PyObject_GetItem(defaults.rebound(), names.malloc_lib))
                   : Ref::borrow(defaults.table_value(names.malloc_lib));
   return value && store_value(globals, names.malloc_lib, value.get());
 }

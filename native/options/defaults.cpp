@@ -6,20 +6,28 @@
 namespace pykora::options {
 namespace {
 
-Ref clamped_threads(PyObject* cpus) {
+// An exact int as a long long, saturated: only its clamp to 1..16 matters.
+long long saturated(PyObject* exact_int) {
+  int overflow = 0;
+  const long long n = PyLong_AsLongLongAndOverflow(exact_int, &overflow);
+  return overflow > 0 ? 16 : (overflow < 0 ? 1 : n);
+}
+
+Ref text_of(long long cpus) {
+  const core::ThreadsText text = core::cpu_threads_text(cpus);
+  return Ref::steal(PyUnicode_FromKindAndData(PyUnicode_1BYTE_KIND, text.text,
+                                              static_cast<Py_ssize_t>(text.size)));
+}
+
+}  // namespace
+
+Ref threads_text(PyObject* cpus) {
   // The common case, an exact int, needs no round trips through Python.
   if (PyLong_CheckExact(cpus)) {
-    int overflow = 0;
-    const long long n = PyLong_AsLongLongAndOverflow(cpus, &overflow);
-    if (n == -1 && PyErr_Occurred()) {
-      return {};
-    }
-    const std::string text = core::cpu_threads_text(overflow > 0 ? 16 : (overflow < 0 ? 1 : n));
-    return Ref::steal(
-        PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+    return text_of(saturated(cpus));
   }
-  // Anything else goes through the same comparisons and formatting that
-  // module-level code would apply.
+  // Anything else goes through the same truth test, comparisons and
+  // formatting that module-level code would apply.
   Ref n = Ref::borrow(cpus);
   const int known = PyObject_IsTrue(n.get());
   if (known < 0) {
@@ -51,7 +59,26 @@ Ref clamped_threads(PyObject* cpus) {
   return text ? Ref::steal(PyUnicode_FromFormat("%U:1", text.get())) : Ref{};
 }
 
-}  // namespace
+// The default table as a new dict, with `threads` as "num.threads".
+Ref default_table(PyObject* threads) {
+  Ref dict = Ref::steal(_PyDict_NewPresized(static_cast<Py_ssize_t>(table.keys.size())));
+  if (!dict) {
+    return {};
+  }
+  for (size_t i = 0; i < table.keys.size(); ++i) {
+    PyObject* value = table.values[i] != nullptr ? table.values[i] : threads;
+    if (PyDict_SetItem(dict.get(), table.keys[i], value) < 0) {
+      return {};
+    }
+  }
+  return dict;
+}
+
+Ref cpu_count(PyObject* globals) {
+  Ref os = load_global(globals, names.os);
+  Ref function = os ? getattr(os.get(), names.cpu_count) : Ref{};
+  return function ? call(function.get()) : Ref{};
+}
 
 Ref call_global(PyObject* globals, PyObject* name) {
   Ref callable = load_global(globals, name);
@@ -70,48 +97,62 @@ bool Defaults::fetch(PyObject* globals) {
   if (!function) {
     return false;
   }
-  if (function.get() == own_get_option_default) {
-    num_threads = call_global(globals, names.cpu_default_string);
-    return static_cast<bool>(num_threads);
+  if (function.get() != own_get_option_default) {
+    rebound_ = call(function.get());
+    return static_cast<bool>(rebound_);
   }
-  rebound = call(function.get());
-  return static_cast<bool>(rebound);
+  Ref helper = load_global(globals, names.cpu_default_string);
+  if (!helper) {
+    return false;
+  }
+  if (helper.get() != own_cpu_default_string) {
+    num_threads_ = call(helper.get());
+    return static_cast<bool>(num_threads_);
+  }
+  // The module's own helper: os.cpu_count() is all of it that anyone can
+  // observe; an exact int count cannot fail to format, so the text waits
+  // until a caller needs it.
+  Ref cpus = cpu_count(globals);
+  if (!cpus) {
+    return false;
+  }
+  if (PyLong_CheckExact(cpus.get())) {
+    cpus_ = saturated(cpus.get());
+    return true;
+  }
+  num_threads_ = threads_text(cpus.get());
+  return static_cast<bool>(num_threads_);
 }
 
-Ref Defaults::table_dict() const {
-  Ref dict = Ref::steal(_PyDict_NewPresized(static_cast<Py_ssize_t>(table.keys.size())));
-  if (!dict) {
-    return {};
+PyObject* Defaults::num_threads() {
+  if (!num_threads_) {
+    num_threads_ = text_of(cpus_);
   }
-  for (size_t i = 0; i < table.keys.size(); ++i) {
-    PyObject* value = table.values[i] != nullptr ? table.values[i] : num_threads.get();
-    if (PyDict_SetItem(dict.get(), table.keys[i], value) < 0) {
-      return {};
-    }
-  }
-  return dict;
+  return num_threads_.get();
 }
 
-PyObject* Defaults::table_value(PyObject* key) const {
+Ref Defaults::table_dict() {
+  PyObject* threads = num_threads();
+  return threads ? default_table(threads) : Ref{};
+}
+
+PyObject* Defaults::table_value(PyObject* key) {
   PyObject* position = PyDict_GetItemWithError(table.index, key);
   if (position == nullptr) {
     return nullptr;
   }
   const size_t i = PyLong_AsSize_t(position);
-  return table.values[i] != nullptr ? table.values[i] : num_threads.get();
+  return table.values[i] != nullptr ? table.values[i] : num_threads();
 }
 
 PyObject* cpu_default_string(Function* self, PyObject* const*, Py_ssize_t, PyObject*) {
-  Ref os = load_global(self->globals, names.os);
-  Ref cpu_count = os ? getattr(os.get(), names.cpu_count) : Ref{};
-  Ref cpus = cpu_count ? call(cpu_count.get()) : Ref{};
-  return cpus ? clamped_threads(cpus.get()).release() : nullptr;
+  Ref cpus = cpu_count(self->globals);
+  return cpus ? threads_text(cpus.get()).release() : nullptr;
 }
 
 PyObject* get_option_default(Function* self, PyObject* const*, Py_ssize_t, PyObject*) {
-  Defaults defaults;
-  defaults.num_threads = call_global(self->globals, names.cpu_default_string);
-  return defaults.num_threads ? defaults.table_dict().release() : nullptr;
+  Ref threads = call_global(self->globals, names.cpu_default_string);
+  return threads ? default_table(threads.get()).release() : nullptr;
 }
 
 }  // namespace pykora::options

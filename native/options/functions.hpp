@@ -19,21 +19,40 @@ PyObject* enabled_braidwell_features(Function* self, PyObject* const* args, Py_s
 
 // What a call of the module's kora_get_option_default gives. While the
 // module binds its own function, only the observable part of that call runs
-// (its _cpu_default_string call) and the entries are read from the table;
-// otherwise `rebound` holds what the rebound function returned.
-struct Defaults {
-  Ref rebound;
-  Ref num_threads;  // the table's "num.threads" value, when the table is used
-
+// (its _cpu_default_string call, itself reduced to os.cpu_count() while the
+// module binds its own) and the entries are read from the table; otherwise
+// `rebound` holds what the rebound function returned.
+class Defaults {
+ public:
   bool fetch(PyObject* globals);
+  // The rebound function's result, or null while the table is used.
+  PyObject* rebound() const { return rebound_.get(); }
   // The table as a new dict, in table order.
-  Ref table_dict() const;
-  // The table's value for `key`, an exact str; nullptr when it has none.
-  PyObject* table_value(PyObject* key) const;
+  Ref table_dict();
+  // The table's value for `key`, an exact str, borrowed; nullptr when it has
+  // none (with an exception set if computing the value failed).
+  PyObject* table_value(PyObject* key);
+
+ private:
+  PyObject* num_threads();
+
+  Ref rebound_;
+  Ref num_threads_;     // the "num.threads" text, once made
+  long long cpus_ = 0;  // os.cpu_count(), when the text is still to be made
 };
 
 // The module-level name `name`, called without arguments.
 Ref call_global(PyObject* globals, PyObject* name);
+
+// "num.threads" for what os.cpu_count() returned, as _cpu_default_string
+// makes it.
+Ref threads_text(PyObject* cpus);
+
+// The default table as a new dict, with `threads` as "num.threads".
+Ref default_table(PyObject* threads);
+
+// os.cpu_count() through the module's `os`.
+Ref cpu_count(PyObject* globals);
 
 // KeyError("Unknown option '<key>'").
 void raise_unknown_option(PyObject* key);

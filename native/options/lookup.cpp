@@ -27,7 +27,7 @@ class WorkingDefaults {
   // `key in defaults` and, when it is, `defaults[key]`: 1 with `value` set,
   // 0 when absent, -1 on error.
   int find(PyObject* key, Ref& value) {
-    if (!base_.rebound && PyUnicode_CheckExact(key)) {
+    if (!base_.rebound() && PyUnicode_CheckExact(key)) {
       PyObject* found = nullptr;
       if (same_text(key, names.kora_call)) {
         found = kora_call_.get();
@@ -43,7 +43,7 @@ class WorkingDefaults {
       return found != nullptr;
     }
     // Keys of other types meet a real mapping, with their own __eq__ and __hash__.
-    PyObject* mapping = base_.rebound ? base_.rebound.get() : materialized();
+    PyObject* mapping = base_.rebound() ? base_.rebound() : materialized();
     if (mapping == nullptr) {
       return -1;
     }
@@ -57,8 +57,8 @@ class WorkingDefaults {
 
   // defaults[key]
   Ref item(PyObject* key) {
-    if (base_.rebound) {
-      return Ref::steal(PyObject_GetItem(base_.rebound.get(), key));
+    if (base_.rebound()) {
+      return Ref::steal(PyObject_GetItem(base_.rebound(), key));
     }
     Ref value;
     const int found = find(key, value);
@@ -70,9 +70,9 @@ class WorkingDefaults {
 
   // The working defaults as a new dict, in their order.
   Ref to_dict() {
-    if (base_.rebound) {
+    if (base_.rebound()) {
       Ref dict = Ref::steal(PyDict_New());
-      if (!dict || PyDict_Merge(dict.get(), base_.rebound.get(), 1) < 0) {
+      if (!dict || PyDict_Merge(dict.get(), base_.rebound(), 1) < 0) {
         return {};
       }
       return dict;
@@ -99,8 +99,8 @@ class WorkingDefaults {
     if (!value) {
       return false;
     }
-    if (base_.rebound) {
-      return PyObject_SetItem(base_.rebound.get(), key, value.get()) == 0;
+    if (base_.rebound()) {
+      return PyObject_SetItem(base_.rebound(), key, value.get()) == 0;
     }
     slot = value;
     return true;

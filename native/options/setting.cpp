@@ -15,10 +15,10 @@ int is_valid_key(PyObject* globals, PyObject* option) {
   if (!defaults.fetch(globals)) {
     return -1;
   }
-  if (!defaults.rebound) {
+  if (!defaults.rebound()) {
     return PySet_Contains(table.valid_keys, option);
   }
-  Ref keys = call_method(defaults.rebound.get(), names.keys);
+  Ref keys = call_method(defaults.rebound(), names.keys);
   Ref valid = keys ? Ref::steal(PySet_New(keys.get())) : Ref{};
   if (!valid || PySet_Add(valid.get(), names.kora_call) < 0 ||
       PySet_Add(valid.get(), names.weftgen_call) < 0) {

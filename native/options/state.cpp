@@ -8,6 +8,7 @@ namespace pykora::options {
 Names names;
 Table table;
 PyObject* own_get_option_default = nullptr;
+PyObject* own_cpu_default_string = nullptr;
 
 namespace {
 
@@ -142,11 +143,14 @@ bool init_state() {
 }
 
 bool init_originals(PyObject* module) {
-  Ref function = load_global(PyModule_GetDict(module), names.get_option_default);
-  if (!function) {
+  PyObject* globals = PyModule_GetDict(module);
+  Ref defaults = load_global(globals, names.get_option_default);
+  Ref helper = load_global(globals, names.cpu_default_string);
+  if (!defaults || !helper) {
     return false;
   }
-  Py_XSETREF(own_get_option_default, function.release());
+  Py_XSETREF(own_get_option_default, defaults.release());
+  Py_XSETREF(own_cpu_default_string, helper.release());
   return true;
 }
 

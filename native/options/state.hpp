@@ -33,9 +33,11 @@ struct Table {
 };
 extern Table table;
 
-// The module's own kora_get_option_default, whose dict a caller may skip
-// building as long as the module still binds it.
+// The module's own kora_get_option_default and _cpu_default_string: while
+// the module still binds them, a caller may skip building what they return
+// and run only what of them can be observed.
 extern PyObject* own_get_option_default;
+extern PyObject* own_cpu_default_string;
 
 bool init_state();
 bool init_originals(PyObject* module);
