@@ -108,9 +108,25 @@ def json_value(value: Any) -> Any:
     return repr(value)
 
 
+def json_text(document: Any, level: int = 0) -> str:
+    """Indented JSON of a ``json_value`` result; containers of plain values stay on one line."""
+    children = document.values() if isinstance(document, dict) else document
+    if not isinstance(document, dict | list) or not any(
+        isinstance(v, dict | list) and v for v in children
+    ):
+        return json.dumps(document, allow_nan=False)
+    pad = "  " * (level + 1)
+    if isinstance(document, dict):
+        items = [f"{pad}{json.dumps(k)}: {json_text(v, level + 1)}" for k, v in document.items()]
+        brackets = "{}"
+    else:
+        items = [pad + json_text(v, level + 1) for v in document]
+        brackets = "[]"
+    return brackets[0] + "\n" + ",\n".join(items) + "\n" + "  " * level + brackets[1]
+
+
 def _write_json(document: Any, out: TextIO) -> None:
-    json.dump(json_value(document), out, indent=2, allow_nan=False)
-    out.write("\n")
+    out.write(json_text(json_value(document)) + "\n")
 
 
 def _write_table(
