@@ -1,0 +1,124 @@
+"""pykora.binary looks its globals up at every call: rebinding one takes effect at once."""
+
+import builtins
+import math
+import pathlib
+
+import numpy as np
+import pytest
+from binary_compare import VECTOR_FUNCTIONS, assert_same_outcome, outcome, same_as_reference
+
+# Two complete blocks, an empty one and a truncated last block.
+VEC = [1, 2, 0.1, 10, 0.5, 20, 2, 1, 3, 4, 3, 0, 5, 3, 1, 2, 6]
+SMALL_VECTORS = [[], [7, 0], [7, 0, 8, 0], [1, 2, 0.1, 10, 0.5, 20], VEC, [1, np.nan, 2]]
+
+
+@pytest.fixture
+def rebind(binary, oracle, monkeypatch):
+    """Bind `name` to a fresh make() in both modules for the duration of the test."""
+
+    def bind(name, make):
+        for module in (binary, oracle):
+            monkeypatch.setattr(module, name, make(), raising=False)
+
+    return bind
+
+
+class RecordingNumpy:
+    """Forwards to numpy and remembers which attributes were asked for."""
+
+    def __init__(self):
+        self.asked = []
+
+    def __getattr__(self, name):
+        self.asked.append(name)
+        return getattr(np, name)
+
+
+@pytest.mark.parametrize("name", VECTOR_FUNCTIONS)
+def test_rebound_np_is_used(binary, oracle, rebind, name):
+    rebind("np", RecordingNumpy)
+    for vec in SMALL_VECTORS:
+        same_as_reference(binary, oracle, name, vec)
+        assert binary.np.asked == oracle.np.asked
+    assert {"asarray", "full", "concatenate"} <= set(binary.np.asked)
+
+
+@pytest.mark.parametrize("name", VECTOR_FUNCTIONS[1:])
+def test_decoders_call_the_current_splitter(binary, monkeypatch, name):
+    seen, split = [], binary._split_vector_blocks
+    monkeypatch.setattr(binary, "_split_vector_blocks", lambda vec: seen.append(vec) or split(vec))
+    assert getattr(binary, name)(None) is None and seen == []
+    getattr(binary, name)(VEC)
+    assert len(seen) == 1 and seen[0] is VEC
+
+
+def pairs(rows, dtype=np.float64, order="C"):
+    return np.asarray(np.arange(rows * 2.0).reshape(rows, 2), dtype=dtype, order=order)
+
+
+# What a replacement splitter hands back, and the decoders must arrange as it is.
+FAKE_BLOCKS = {
+    "float32": lambda: [(1.0, pairs(2, np.float32)), (2.0, pairs(3))],
+    "fortran-single": lambda: [(1.0, pairs(3, order="F"))],
+    "lists": lambda: [[1.0, pairs(2)], [2.0, pairs(3)]],
+    "nothing": lambda: (),
+    "zero-width": lambda: [(1.0, np.zeros((3, 0))), (2.0, pairs(2))],
+    "three-items": lambda: [(1.0, pairs(2), 0), (2.0, pairs(3), 0)],
+    "not-iterable": lambda: [5, 6],
+    "iterator": lambda: iter([(1.0, pairs(2))]),
+    "wide": lambda: [(1.0, pairs(2).T), (2.0, pairs(2))],
+}
+
+
+@pytest.mark.parametrize("name", VECTOR_FUNCTIONS[1:])
+@pytest.mark.parametrize("make", FAKE_BLOCKS.values(), ids=FAKE_BLOCKS.keys())
+def test_decoders_arrange_whatever_the_splitter_returns(binary, oracle, rebind, name, make):
+    rebind("_split_vector_blocks", lambda: lambda vec: make())
+    same_as_reference(binary, oracle, name, VEC)
+
+
+def test_rebound_path_class_is_used(binary, oracle, rebind, write_file):
+    served = np.array([2.5, -0.0, np.inf])
+
+    class ServedPath(type(pathlib.Path())):
+        def read_bytes(self):
+            return served.tobytes()
+
+    rebind("Path", lambda: ServedPath)
+    path = write_file(np.float64(1.0).tobytes())
+    got, _ = same_as_reference(binary, oracle, "kora_read_binary_file", path)
+    assert got.tobytes() == served.tobytes()
+
+
+def test_rebound_byte_order_is_used(binary, oracle, rebind, write_file):
+    values = np.array([1.5, -2.0, np.nan, 1e-310])
+    rebind("_F8_LE", lambda: ">f8")
+    path = write_file(values.astype(">f8").tobytes())
+    got, _ = same_as_reference(binary, oracle, "kora_read_binary_file", path)
+    assert got.dtype.str == ">f8"
+    np.testing.assert_array_equal(got, values)
+
+
+@pytest.mark.parametrize("name", VECTOR_FUNCTIONS)
+def test_patched_numpy_function_is_seen(binary, oracle, monkeypatch, name):
+    calls, full, native_calls = [], np.full, []
+    monkeypatch.setattr(np, "full", lambda *args, **kw: calls.append(args) or full(*args, **kw))
+    for vec in SMALL_VECTORS:
+        del calls[:]
+        got = outcome(getattr(binary, name), vec)
+        native_calls += calls
+        assert_same_outcome(name, got, outcome(getattr(oracle, name), vec))
+        assert calls[: len(calls) // 2] == calls[len(calls) // 2 :]
+    assert ((3,), np.nan) in native_calls
+
+
+@pytest.mark.parametrize("where", ["module", "builtins"])
+def test_rebound_round_is_used(binary, oracle, rebind, monkeypatch, where):
+    if where == "module":
+        rebind("round", lambda: math.ceil)
+    else:
+        monkeypatch.setattr(builtins, "round", math.ceil)
+    for name in VECTOR_FUNCTIONS:
+        same_as_reference(binary, oracle, name, [1, 1.2, 5, 6, 7, 8, 2, 0.4, 9, 10])
+    assert len(binary._split_vector_blocks([1, 0.4, 5, 6])[0][1]) == 1
