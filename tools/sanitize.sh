@@ -23,8 +23,12 @@ python -m pip install --quiet --no-deps --no-build-isolation \
 asan="$(gcc -print-file-name=libasan.so)"
 ubsan="$(gcc -print-file-name=libubsan.so)"
 export LD_PRELOAD="$asan $ubsan"
-export ASAN_OPTIONS="detect_leaks=0:abort_on_error=1:strict_string_checks=1:check_initialization_order=1"
-export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+# Reports go to files: pytest captures the test process's stderr, and a
+# sanitizer stops the process before pytest could show it.
+reports="$PWD/$prefix/reports"
+rm -rf "$reports" && mkdir -p "$reports"
+export ASAN_OPTIONS="detect_leaks=0:abort_on_error=1:allocator_may_return_null=1:strict_string_checks=1:check_initialization_order=1:log_path=$reports/asan"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:log_path=$reports/ubsan"
 export PYTHONMALLOC=malloc
 export PYTHONPATH="$PWD/$prefix/site${PYTHONPATH:+:$PYTHONPATH}"
 
@@ -34,4 +38,10 @@ for m in (pykora.binary, pykora.options):
     assert "/sanitize/site/" in m.__file__, m.__file__
 print("sanitized build:", pykora.binary.__file__)
 PY
-python -m pytest -q -p no:cacheprovider tests "$@"
+status=0
+python -m pytest -q -p no:cacheprovider tests "$@" || status=$?
+if compgen -G "$reports/*" >/dev/null; then
+  cat "$reports"/* >&2
+  status=1
+fi
+exit "$status"

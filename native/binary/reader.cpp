@@ -129,9 +129,13 @@ Ref read_native(PyObject* path, PyObject* dtype) {
   if (total == storage.size()) {
     return array;
   }
+  // The file was shorter or longer than its size said: copy what was read
+  // into an array of the size read.
   Ref resized = new_stream_array(static_cast<npy_intp>(total / sizeof(double)));
-  if (resized) {
+  if (resized && filled > 0) {
     std::memcpy(bytes_of(resized), storage.data(), filled);
+  }
+  if (resized && !tail.empty()) {
     std::memcpy(bytes_of(resized) + filled, tail.data(), tail.size());
   }
   return resized;
