@@ -29,8 +29,6 @@ constexpr std::uint64_t kNativePaddingRows = std::uint64_t{1} << 24;
 
 Ref py_int(Py_ssize_t value) { return Ref::steal(PyLong_FromSsize_t(value)); }
 
-Ref global(PyObject* globals, PyObject* name) { return load_global(globals, name); }
-
 Ref item(PyObject* obj, PyObject* key) { return Ref::steal(PyObject_GetItem(obj, key)); }
 
 Ref item_at(PyObject* obj, Py_ssize_t index) {
@@ -40,7 +38,7 @@ Ref item_at(PyObject* obj, Py_ssize_t index) {
 
 // `np.<attr>` for the `np` bound now.
 Ref np_attr(PyObject* globals, int attr) {
-  Ref np = global(globals, names.np);
+  Ref np = load_global(globals, names.np);
   return np ? getattr(np.get(), names.numpy_attr[attr]) : Ref{};
 }
 
@@ -176,8 +174,8 @@ Ref split_step_by_step(PyObject* globals, PyObject* arr) {
       return more < 0 ? Ref{} : blocks;
     }
     Ref idx = item(arr, i.get());
-    Ref int_ = idx ? global(globals, names.builtin[kInt]) : Ref{};
-    Ref round_ = int_ ? global(globals, names.builtin[kRound]) : Ref{};
+    Ref int_ = idx ? load_global(globals, names.builtin[kInt]) : Ref{};
+    Ref round_ = int_ ? load_global(globals, names.builtin[kRound]) : Ref{};
     Ref declared = round_ ? item(arr, i_next.get()) : Ref{};
     Ref rounded = declared ? call(round_.get(), declared.get()) : Ref{};
     Ref n = rounded ? call(int_.get(), rounded.get()) : Ref{};
@@ -212,7 +210,7 @@ Ref split_module_level(PyObject* globals, PyObject* vec) {
 }
 
 Ref call_splitter(PyObject* globals, PyObject* vec) {
-  Ref splitter = global(globals, names.split_vector_blocks);
+  Ref splitter = load_global(globals, names.split_vector_blocks);
   return splitter ? call(splitter.get(), vec) : Ref{};
 }
 
@@ -226,7 +224,7 @@ Ref dense_step_by_step(PyObject* globals, PyObject* blocks) {
     Ref shape = Ref::steal(Py_BuildValue("(ii)", 0, 0));
     return shape ? np_call_float64(globals, kEmpty, shape.get()) : Ref{};
   }
-  Ref len = global(globals, names.builtin[kLen]);
+  Ref len = load_global(globals, names.builtin[kLen]);
   Ref length = len ? call(len.get(), blocks) : Ref{};
   Ref one = py_int(1);
   const int single = length && one ? PyObject_RichCompareBool(length.get(), one.get(), Py_EQ) : -1;
@@ -240,7 +238,7 @@ Ref dense_step_by_step(PyObject* globals, PyObject* blocks) {
   }
 
   // max(block[1].shape[0] for block in blocks)
-  Ref max = global(globals, names.builtin[kMax]);
+  Ref max = load_global(globals, names.builtin[kMax]);
   Ref row_counts = max ? Ref::steal(PyList_New(0)) : Ref{};
   Ref it = row_counts ? Ref::steal(PyObject_GetIter(blocks)) : Ref{};
   if (!it) {
@@ -278,7 +276,7 @@ Ref dense_step_by_step(PyObject* globals, PyObject* blocks) {
   if (!builtin_max) {
     max_rows = call(max.get(), row_counts.get());
   }
-  len = max_rows ? global(globals, names.builtin[kLen]) : Ref{};
+  len = max_rows ? load_global(globals, names.builtin[kLen]) : Ref{};
   Ref n_blocks = len ? call(len.get(), blocks) : Ref{};
   Ref zero = py_int(0);
   Ref two = py_int(2);
@@ -336,7 +334,7 @@ Ref dense_step_by_step(PyObject* globals, PyObject* blocks) {
   }
 
   // The y and x columns of each block.
-  Ref enumerate = global(globals, names.builtin[kEnumerate]);
+  Ref enumerate = load_global(globals, names.builtin[kEnumerate]);
   Ref numbered = enumerate ? call(enumerate.get(), blocks) : Ref{};
   Ref blocks_it = numbered ? Ref::steal(PyObject_GetIter(numbered.get())) : Ref{};
   if (!blocks_it) {
