@@ -15,52 +15,40 @@ import pykora.binary
 import pykora.options
 
 MODULES = [pykora.binary, pykora.options]
-P = inspect.Parameter
 
 
-def stub_tree(module):
-    """The parsed stub installed next to ``module`` (a missing stub fails here)."""
-    return ast.parse(
-        Path(module.__file__).with_name(module.__name__.split(".")[-1] + ".pyi").read_text()
-    )
+def stub_functions(module):
+    """The stub installed next to ``module``, its functions compiled without annotations,
+    so that inspect.signature() compares their parameter names, kinds and defaults."""
+    stub = Path(module.__file__).with_name(module.__name__.split(".")[-1] + ".pyi")
+    tree = ast.parse(stub.read_text())
+    constants = {
+        n.target.id: ast.unparse(n.annotation) for n in tree.body if isinstance(n, ast.AnnAssign)
+    }
+    tree.body = [n for n in tree.body if isinstance(n, ast.FunctionDef)]
+    for node in ast.walk(tree):
+        if isinstance(node, ast.arg | ast.FunctionDef):
+            setattr(node, "annotation" if isinstance(node, ast.arg) else "returns", None)
+    namespace = {}
+    exec(compile(tree, str(stub), "exec"), namespace)
+    return {n.name: namespace[n.name] for n in tree.body}, constants
 
 
-def stub_parameters(node):
-    """(name, kind, default) of a stub function's parameters, as inspect.signature gives them."""
-    a = node.args
-    positional = [(x, P.POSITIONAL_ONLY) for x in a.posonlyargs]
-    positional += [(x, P.POSITIONAL_OR_KEYWORD) for x in a.args]
-    defaults = [P.empty] * (len(positional) - len(a.defaults)) + a.defaults
-    params = [(x.arg, kind, d) for (x, kind), d in zip(positional, defaults, strict=True)]
-    if a.vararg:
-        params.append((a.vararg.arg, P.VAR_POSITIONAL, P.empty))
-    params += [
-        (x.arg, P.KEYWORD_ONLY, d or P.empty)
-        for x, d in zip(a.kwonlyargs, a.kw_defaults, strict=True)
-    ]
-    if a.kwarg:
-        params.append((a.kwarg.arg, P.VAR_KEYWORD, P.empty))
-    return [(n, k, d if d is P.empty else ast.literal_eval(d)) for n, k, d in params]
+def parameters(function):
+    return [(p.name, p.kind, p.default) for p in inspect.signature(function).parameters.values()]
 
 
 @pytest.mark.parametrize("module", MODULES, ids=lambda m: m.__name__)
 def test_stub_signatures_match_the_runtime(module):
-    tree = stub_tree(module)
-    functions = {n.name: n for n in tree.body if isinstance(n, ast.FunctionDef)}
+    functions, constants = stub_functions(module)
     native = {
-        name
-        for name, obj in vars(module).items()
-        if callable(obj) and getattr(obj, "__module__", None) == module.__name__
+        n for n, f in vars(module).items() if getattr(f, "__module__", None) == module.__name__
     }
     assert native and native <= functions.keys()
-    for name, node in functions.items():
-        runtime = inspect.signature(getattr(module, name))
-        got = [(p.name, p.kind, p.default) for p in runtime.parameters.values()]
-        assert stub_parameters(node) == got, name
-    for node in tree.body:
-        if isinstance(node, ast.AnnAssign):
-            kind = getattr(builtins, ast.unparse(node.annotation).split("[")[0])
-            assert isinstance(getattr(module, node.target.id), kind), node.target.id
+    for name, stub in functions.items():
+        assert parameters(stub) == parameters(getattr(module, name)), name
+    for name, annotation in constants.items():
+        assert isinstance(getattr(module, name), getattr(builtins, annotation.split("[")[0])), name
 
 
 @pytest.mark.parametrize("module", MODULES, ids=lambda m: m.__name__)
