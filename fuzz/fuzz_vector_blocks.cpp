@@ -60,9 +60,8 @@ Scan reference_scan(const std::vector<double>& v) {
       scan.blocks.push_back({start, rows, static_cast<size_t>(2 * rows)});
       i += static_cast<size_t>(2 * rows);
     } else {
-      const std::uint64_t rows = n >= static_cast<double>(kCountCeiling)
-                                     ? kCountCeiling
-                                     : static_cast<std::uint64_t>(n);
+      const std::uint64_t rows =
+          n >= static_cast<double>(kCountCeiling) ? kCountCeiling : static_cast<std::uint64_t>(n);
       scan.blocks.push_back({start, rows, v.size() - i});
       i = v.size();
     }
