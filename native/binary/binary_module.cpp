@@ -93,17 +93,7 @@ bool module_body(PyObject* module) {
 ModuleSingleton singleton;
 using Slots = SingletonSlots<singleton, module_body>;
 
-PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT,
-    "pykora.binary",
-    kModuleDoc,
-    0,  // no per-module state: the module exists once per process
-    nullptr,
-    Slots::slots,
-    nullptr,
-    nullptr,
-    nullptr,
-};
+PyModuleDef module_def = Slots::definition("pykora.binary", kModuleDoc);
 
 }  // namespace
 }  // namespace pykora::binary

@@ -434,14 +434,23 @@ Ref flat_float64(PyObject* vec) {
   return Ref::steal(PyArray_Ravel(a, NPY_CORDER));
 }
 
-// The values of a flat float64 array, readable as doubles (copied when the
-// array's data is not aligned for double).
-struct Values {
-  PyArrayObject* arr;
+// A vector on the native route: converted as the splitter converts it, its
+// values readable as doubles (copied when the array's data is not aligned
+// for double), and scanned into blocks.
+struct ScannedVector {
+  Ref flat;
+  PyArrayObject* arr = nullptr;
   std::vector<double> aligned;
   std::span<const double> values;
+  core::Scan scan;
 
-  explicit Values(PyObject* flat) : arr(reinterpret_cast<PyArrayObject*>(flat)) {
+  // Returns false with the exception the splitter would raise.
+  bool read(PyObject* vec) {
+    flat = flat_float64(vec);
+    if (!flat) {
+      return false;
+    }
+    arr = reinterpret_cast<PyArrayObject*>(flat.get());
     const auto count = static_cast<size_t>(PyArray_SIZE(arr));
     if (PyArray_ISALIGNED(arr)) {
       values = {reinterpret_cast<const double*>(PyArray_DATA(arr)), count};
@@ -450,23 +459,20 @@ struct Values {
       std::memcpy(aligned.data(), PyArray_DATA(arr), count * sizeof(double));
       values = aligned;
     }
+    scan = core::scan_blocks(values);
+    switch (scan.status) {
+      case core::ScanStatus::kOk:
+        return true;
+      case core::ScanStatus::kNanCount:
+        PyErr_SetString(PyExc_ValueError, "cannot convert float NaN to integer");
+        return false;
+      case core::ScanStatus::kInfiniteCount:
+        PyErr_SetString(PyExc_OverflowError, "cannot convert float infinity to integer");
+        return false;
+    }
+    return false;
   }
 };
-
-bool scan_or_raise(const Values& v, core::Scan& scan) {
-  scan = core::scan_blocks(v.values);
-  switch (scan.status) {
-    case core::ScanStatus::kOk:
-      return true;
-    case core::ScanStatus::kNanCount:
-      PyErr_SetString(PyExc_ValueError, "cannot convert float NaN to integer");
-      return false;
-    case core::ScanStatus::kInfiniteCount:
-      PyErr_SetString(PyExc_OverflowError, "cannot convert float infinity to integer");
-      return false;
-  }
-  return false;
-}
 
 bool has_huge_padding(const core::Scan& scan) {
   return !scan.blocks.empty() && scan.blocks.back().truncated() &&
@@ -483,7 +489,7 @@ double* data_of(const Ref& array) {
 }
 
 // A new (rows, 2) array holding block `b`'s pairs.
-Ref copy_of_pairs(const Values& v, const core::Block& b) {
+Ref copy_of_pairs(const ScannedVector& v, const core::Block& b) {
   Ref out = new_float64(static_cast<npy_intp>(b.rows), 2);
   if (out) {
     core::copy_pairs(v.values, b, data_of(out), originals.nan);
@@ -492,7 +498,7 @@ Ref copy_of_pairs(const Values& v, const core::Block& b) {
 }
 
 // arr[i : i + 2n].reshape(n, 2) for a complete block: a view on `arr`.
-Ref view_of_pairs(const Values& v, const core::Block& b) {
+Ref view_of_pairs(const ScannedVector& v, const core::Block& b) {
   PyArray_Descr* descr = PyArray_DESCR(v.arr);
   Py_INCREF(descr);
   npy_intp dims[] = {static_cast<npy_intp>(b.rows), 2};
@@ -513,14 +519,14 @@ Ref empty_pairs() {
 }
 
 // The splitter's list of (idx, pairs) blocks from a finished scan.
-Ref block_list(PyObject* globals, const Values& v, const core::Scan& scan) {
-  const auto n_blocks = static_cast<Py_ssize_t>(scan.blocks.size());
+Ref block_list(PyObject* globals, const ScannedVector& v) {
+  const auto n_blocks = static_cast<Py_ssize_t>(v.scan.blocks.size());
   Ref blocks = Ref::steal(PyList_New(n_blocks));
   if (!blocks) {
     return {};
   }
   for (Py_ssize_t k = 0; k < n_blocks; ++k) {
-    const core::Block& b = scan.blocks[static_cast<size_t>(k)];
+    const core::Block& b = v.scan.blocks[static_cast<size_t>(k)];
     Ref idx = Ref::steal(PyArray_Scalar(PyArray_BYTES(v.arr) + b.start * sizeof(double),
                                         PyArray_DESCR(v.arr), reinterpret_cast<PyObject*>(v.arr)));
     if (!idx) {
@@ -556,8 +562,8 @@ Ref block_list(PyObject* globals, const Values& v, const core::Scan& scan) {
   return blocks;
 }
 
-Ref dense_native(const Values& v, const core::Scan& scan) {
-  const std::span<const core::Block> blocks = scan.blocks;
+Ref dense_native(const ScannedVector& v) {
+  const std::span<const core::Block> blocks = v.scan.blocks;
   if (blocks.empty()) {
     return new_float64(0, 0);
   }
@@ -577,16 +583,16 @@ Ref dense_native(const Values& v, const core::Scan& scan) {
   return out;
 }
 
-Ref list_native(const Values& v, const core::Scan& scan) {
-  if (scan.blocks.empty()) {
+Ref list_native(const ScannedVector& v) {
+  if (v.scan.blocks.empty()) {
     return Ref::borrow(Py_None);
   }
-  Ref out = Ref::steal(PyList_New(static_cast<Py_ssize_t>(scan.blocks.size())));
+  Ref out = Ref::steal(PyList_New(static_cast<Py_ssize_t>(v.scan.blocks.size())));
   if (!out) {
     return {};
   }
   Py_ssize_t k = 0;
-  for (const core::Block& b : scan.blocks) {
+  for (const core::Block& b : v.scan.blocks) {
     Ref pairs = copy_of_pairs(v, b);
     if (!pairs) {
       return {};
@@ -608,20 +614,15 @@ PyObject* decode(Function* self, PyObject* vec, Native native, StepByStep step_b
     Ref blocks = call_splitter(globals, vec);
     return blocks ? step_by_step(globals, blocks.get()).release() : nullptr;
   }
-  Ref flat = flat_float64(vec);
-  if (!flat) {
+  ScannedVector v;
+  if (!v.read(vec)) {
     return nullptr;
   }
-  Values v(flat.get());
-  core::Scan scan;
-  if (!scan_or_raise(v, scan)) {
-    return nullptr;
-  }
-  if (has_huge_padding(scan)) {
-    Ref blocks = block_list(globals, v, scan);
+  if (has_huge_padding(v.scan)) {
+    Ref blocks = block_list(globals, v);
     return blocks ? step_by_step(globals, blocks.get()).release() : nullptr;
   }
-  return native(v, scan).release();
+  return native(v).release();
 }
 
 }  // namespace
@@ -631,16 +632,11 @@ PyObject* split_vector_blocks(Function* self, PyObject* const* args, Py_ssize_t,
   if (!numpy_intact(globals)) {
     return split_module_level(globals, args[0]).release();
   }
-  Ref flat = flat_float64(args[0]);
-  if (!flat) {
+  ScannedVector v;
+  if (!v.read(args[0])) {
     return nullptr;
   }
-  Values v(flat.get());
-  core::Scan scan;
-  if (!scan_or_raise(v, scan)) {
-    return nullptr;
-  }
-  return block_list(globals, v, scan).release();
+  return block_list(globals, v).release();
 }
 
 PyObject* interpret_vector(Function* self, PyObject* const* args, Py_ssize_t, PyObject*) {

@@ -35,6 +35,20 @@ struct SingletonSlots {
       {Py_mod_exec, reinterpret_cast<void*>(&exec)},
       {0, nullptr},
   };
+
+  static PyModuleDef definition(const char* name, const char* doc) {
+    return {
+        PyModuleDef_HEAD_INIT,
+        name,
+        doc,
+        0,  // no per-module state: the module exists once per process
+        nullptr,
+        slots,
+        nullptr,
+        nullptr,
+        nullptr,
+    };
+  }
 };
 
 // Interns each text and stores it (kept for the life of the process) through

@@ -86,17 +86,7 @@ bool module_body(PyObject* module) {
 ModuleSingleton singleton;
 using Slots = SingletonSlots<singleton, module_body>;
 
-PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT,
-    "pykora.options",
-    kModuleDoc,
-    0,  // no per-module state: the module exists once per process
-    nullptr,
-    Slots::slots,
-    nullptr,
-    nullptr,
-    nullptr,
-};
+PyModuleDef module_def = Slots::definition("pykora.options", kModuleDoc);
 
 }  // namespace
 }  // namespace pykora::options
