@@ -61,15 +61,11 @@ Ref threads_text(PyObject* cpus) {
 
 // The default table as a new dict, with `threads` as "num.threads".
 Ref default_table(PyObject* threads) {
-  Ref dict = Ref::steal(_PyDict_NewPresized(static_cast<Py_ssize_t>(table.keys.size())));
-  if (!dict) {
+  // Copying the prebuilt table clones its hash table in one step; replacing
+  // the thread count keeps the entry in its place.
+  Ref dict = Ref::steal(PyDict_Copy(table.prototype));
+  if (!dict || PyDict_SetItem(dict.get(), table.keys[table.num_threads], threads) < 0) {
     return {};
-  }
-  for (size_t i = 0; i < table.keys.size(); ++i) {
-    PyObject* value = table.values[i] != nullptr ? table.values[i] : threads;
-    if (PyDict_SetItem(dict.get(), table.keys[i], value) < 0) {
-      return {};
-    }
   }
   return dict;
 }

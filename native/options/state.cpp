@@ -60,7 +60,8 @@ Ref default_value(const core::OptionDefault& entry) {
 bool init_table() {
   Ref index = Ref::steal(PyDict_New());
   Ref valid = Ref::steal(PySet_New(nullptr));
-  if (!index || !valid) {
+  Ref prototype = Ref::steal(PyDict_New());
+  if (!index || !valid || !prototype) {
     return false;
   }
   Table built{};
@@ -77,11 +78,17 @@ bool init_table() {
         PySet_Add(valid.get(), key) < 0) {
       return false;
     }
-    if (entry.kind != core::DefaultKind::kCpuThreads) {
+    if (entry.kind == core::DefaultKind::kCpuThreads) {
+      built.num_threads = i;
+    } else {
       built.values[i] = default_value(entry).release();
       if (built.values[i] == nullptr) {
         return false;
       }
+    }
+    PyObject* value = built.values[i] != nullptr ? built.values[i] : Py_None;
+    if (PyDict_SetItem(prototype.get(), key, value) < 0) {
+      return false;
     }
   }
   if (PySet_Add(valid.get(), names.kora_call) < 0 ||
@@ -89,6 +96,7 @@ bool init_table() {
     return false;
   }
   built.index = index.release();
+  built.prototype = prototype.release();
   built.valid_keys = PyFrozenSet_New(valid.get());
   built.modes = text_tuple(core::kModes);
   built.malloc_names = text_tuple(core::kMallocNames);

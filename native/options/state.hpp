@@ -27,6 +27,8 @@ struct Table {
   std::array<PyObject*, core::kDefaultTable.size()> keys;
   std::array<PyObject*, core::kDefaultTable.size()> values;
   PyObject* index;       // dict: key -> position in the table
+  PyObject* prototype;   // the table as a dict, with None for "num.threads"
+  size_t num_threads;    // position of "num.threads"
   PyObject* valid_keys;  // frozenset of the 26 keys that may be set
   PyObject* modes;       // tuple of the accepted "kora.mode" values
   PyObject* malloc_names;
