@@ -59,13 +59,14 @@ void raise_stray_keyword(const FunctionDef& def, PyObject* kwnames, Py_ssize_t n
   }
 }
 
-}  // namespace
-
+// "Argument 'option' has incorrect type (expected str, got int)"
 void raise_argument_type(const char* param, const char* expected, PyObject* got) {
   PyErr_Format(PyExc_TypeError,
                "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)", param,
                expected, Py_TYPE(got)->tp_name);
 }
+
+}  // namespace
 
 bool bind_arguments(const FunctionDef& def, PyObject* const* args, Py_ssize_t nargs,
                     PyObject* kwnames, PyObject** bound) {

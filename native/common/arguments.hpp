@@ -13,8 +13,4 @@ namespace pykora {
 bool bind_arguments(const FunctionDef& def, PyObject* const* args, Py_ssize_t nargs,
                     PyObject* kwnames, PyObject** bound);
 
-// TypeError for an argument of the wrong type: "Argument 'option' has
-// incorrect type (expected str, got int)".
-void raise_argument_type(const char* param, const char* expected, PyObject* got);
-
 }  // namespace pykora

@@ -50,7 +50,4 @@ inline Ref getattr(PyObject* obj, PyObject* name) {
   return Ref::steal(PyObject_GetAttr(obj, name));
 }
 
-// -1 on error, as PyObject_IsTrue.
-inline int truth(const Ref& obj) { return PyObject_IsTrue(obj.get()); }
-
 }  // namespace pykora

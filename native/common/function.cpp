@@ -276,8 +276,6 @@ Ref new_annotations(const FunctionDef& def) {
 
 }  // namespace
 
-bool is_function(PyObject* obj) { return Py_IS_TYPE(obj, &function_type); }
-
 Ref new_function(const FunctionDef& def, PyObject* module) {
   if (PyType_Ready(&function_type) < 0) {
     return {};

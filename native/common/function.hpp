@@ -61,6 +61,4 @@ Ref new_function(const FunctionDef& def, PyObject* module);
 // exception set.
 bool define_functions(PyObject* module, std::span<const FunctionDef> defs);
 
-bool is_function(PyObject* obj);
-
 }  // namespace pykora

@@ -45,14 +45,8 @@ inline constexpr std::array<OptionDefault, 24> kDefaultTable = {{
     {"numa", DefaultKind::kFalse},
 }};
 
-// Keys whose defaults are computed at lookup time, outside the table.
-inline constexpr std::string_view kKoraCallKey = "kora.call";
-inline constexpr std::string_view kWeftgenCallKey = "weftgen.call";
-
 inline constexpr std::array<std::string_view, 4> kModes = {"compact", "classic", "twostage",
                                                            "experimental"};
-inline constexpr std::string_view kExperimentalMode = "experimental";
-inline constexpr std::string_view kModeForExperimental = "compact";
 inline constexpr std::array<std::string_view, 5> kMallocNames = {"default", "compiler", "je", "tc",
                                                                  "mi"};
 
