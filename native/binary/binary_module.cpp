@@ -78,7 +78,7 @@ constexpr FunctionDef kFunctions[] = {
 };
 
 bool module_body(PyObject* module) {
-  return init_builtins_namespace() && init_names() &&
+  return set_docstring(module, kModuleDoc) && init_builtins_namespace() && init_names() &&
          import_from(module, "pathlib", 0, {{"Path", "Path"}}) &&
          import_from(module, "typing", 0,
                      {{"List", "List"},
@@ -93,7 +93,7 @@ bool module_body(PyObject* module) {
 ModuleSingleton singleton;
 using Slots = SingletonSlots<singleton, module_body>;
 
-PyModuleDef module_def = Slots::definition("pykora.binary", kModuleDoc);
+PyModuleDef module_def = Slots::definition("pykora.binary");
 
 }  // namespace
 }  // namespace pykora::binary

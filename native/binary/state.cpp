@@ -1,6 +1,7 @@
 #include "binary/state.hpp"
 
 #include "common/calls.hpp"
+#include "common/compat.hpp"
 #include "common/module.hpp"
 
 namespace pykora::binary {
@@ -19,6 +20,31 @@ bool holds(PyObject* dict, PyObject* name, PyObject* expected) {
     return false;
   }
   return value == expected;
+}
+
+// Path.open ends in `io.open(self, ...)`, with `io` looked up in the
+// namespace of the module that defines Path.open: pathlib itself up to 3.12,
+// pathlib._local from 3.13. Where Path.open is not a Python function whose
+// namespace binds a module `io` with an `open`, nothing is captured, and no
+// read ever takes the native route.
+void capture_io_open() {
+  if (originals.open == nullptr || !PyFunction_Check(originals.open)) {
+    return;
+  }
+  PyObject* globals = PyFunction_GET_GLOBALS(originals.open);
+  PyObject* io = PyDict_GetItemWithError(globals, names.io);
+  if (io == nullptr || !PyModule_Check(io)) {
+    PyErr_Clear();
+    return;
+  }
+  PyObject* io_open = PyDict_GetItemWithError(PyModule_GetDict(io), names.open);
+  if (io_open == nullptr) {
+    PyErr_Clear();
+    return;
+  }
+  originals.open_globals = Py_NewRef(globals);
+  originals.pathlib_io = Py_NewRef(io);
+  originals.io_open = Py_NewRef(io_open);
 }
 
 }  // namespace
@@ -81,12 +107,6 @@ bool init_originals(PyObject* module) {
       return false;
     }
   }
-  Ref pathlib = Ref::steal(PyImport_ImportModule("pathlib"));
-  Ref pathlib_io = pathlib ? Ref::steal(PyObject_GetAttr(pathlib.get(), names.io)) : Ref{};
-  Ref io_open = pathlib_io ? Ref::steal(PyObject_GetAttr(pathlib_io.get(), names.open)) : Ref{};
-  if (!io_open) {
-    return false;
-  }
   const double nan = PyFloat_AsDouble(numpy_attr[kNan].get());
   if (nan == -1.0 && PyErr_Occurred()) {
     return false;
@@ -99,10 +119,9 @@ bool init_originals(PyObject* module) {
 
   // Everything is found: keep it for the life of the process.
   auto* path_cls = reinterpret_cast<PyTypeObject*>(path_type.get());
-  originals.read_bytes = Py_XNewRef(_PyType_Lookup(path_cls, names.read_bytes));
-  originals.open = Py_XNewRef(_PyType_Lookup(path_cls, names.open));
-  originals.pathlib_io = pathlib_io.release();
-  originals.io_open = io_open.release();
+  originals.read_bytes = Py_XNewRef(find_in_mro(path_cls, names.read_bytes));
+  originals.open = Py_XNewRef(find_in_mro(path_cls, names.open));
+  capture_io_open();
   originals.numpy = numpy.release();
   originals.path_type = path_type.release();
   originals.splitter = splitter.release();
@@ -147,13 +166,12 @@ namespace pykora::binary {
 
 bool path_reading_intact(PyObject* path_type, PyObject* p) {
   if (path_type != originals.path_type || originals.read_bytes == nullptr ||
-      _PyType_Lookup(Py_TYPE(p), names.read_bytes) != originals.read_bytes ||
-      _PyType_Lookup(Py_TYPE(p), names.open) != originals.open) {
+      originals.io_open == nullptr ||
+      find_in_mro(Py_TYPE(p), names.read_bytes) != originals.read_bytes ||
+      find_in_mro(Py_TYPE(p), names.open) != originals.open) {
     return false;
   }
-  PyObject* pathlib_globals =
-      PyFunction_Check(originals.open) ? PyFunction_GET_GLOBALS(originals.open) : nullptr;
-  return pathlib_globals != nullptr && holds(pathlib_globals, names.io, originals.pathlib_io) &&
+  return holds(originals.open_globals, names.io, originals.pathlib_io) &&
          holds(PyModule_GetDict(originals.pathlib_io), names.open, originals.io_open);
 }
 

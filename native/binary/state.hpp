@@ -41,8 +41,9 @@ struct Originals {
   PyObject* path_type;           // pathlib.Path
   PyObject* read_bytes;          // pathlib.Path.read_bytes
   PyObject* open;                // pathlib.Path.open
-  PyObject* pathlib_io;          // the io module as pathlib sees it
-  PyObject* io_open;             // io.open, which Path.open calls
+  PyObject* open_globals;        // namespace of the module defining Path.open
+  PyObject* pathlib_io;          // the io module as Path.open sees it
+  PyObject* io_open;             // io.open, which Path.open calls; null: never read natively
   PyObject* splitter;            // this module's _split_vector_blocks
   PyArray_Descr* f8_le;          // the dtype that "<f8" names
   PyArray_Descr* float64_descr;  // NumPy's own float64 dtype

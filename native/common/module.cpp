@@ -1,6 +1,9 @@
 #include "common/module.hpp"
 
 #include <exception>
+#include <new>
+
+#include "common/compat.hpp"
 
 namespace pykora {
 
@@ -9,9 +12,9 @@ PyObject* create_singleton(ModuleSingleton& singleton, PyObject* spec) {
   if (interpreter == -1) {
     return nullptr;
   }
-  if (singleton.owner_interpreter == -1) {
-    singleton.owner_interpreter = interpreter;
-  } else if (singleton.owner_interpreter != interpreter) {
+  std::int64_t owner = -1;
+  if (!singleton.owner_interpreter.compare_exchange_strong(owner, interpreter) &&
+      owner != interpreter) {
     PyErr_SetString(PyExc_ImportError,
                     "Interpreter change detected - this module can only be loaded into one "
                     "interpreter per process.");
@@ -49,16 +52,30 @@ int exec_singleton(ModuleSingleton& singleton, PyObject* module, bool (*body)(Py
   bool ok = false;
   try {
     ok = body(module);
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
   } catch (const std::exception& e) {
     if (!PyErr_Occurred()) {
       PyErr_SetString(PyExc_ImportError, e.what());
     }
+  } catch (...) {
+    if (!PyErr_Occurred()) {
+      PyErr_SetString(PyExc_ImportError, "unexpected native error while loading the module");
+    }
   }
   if (!ok) {
+    // Nothing was loaded, so the interpreter does not keep the module: the
+    // next one to import it (this one or another) starts afresh.
     Py_CLEAR(singleton.module);
+    singleton.owner_interpreter.store(-1);
     return -1;
   }
   return 0;
+}
+
+bool set_docstring(PyObject* module, const char* doc) {
+  Ref text = Ref::steal(PyUnicode_FromString(doc));
+  return text && PyObject_SetAttrString(module, "__doc__", text.get()) == 0;
 }
 
 bool intern_names(std::initializer_list<std::pair<PyObject**, const char*>> table) {
@@ -79,7 +96,7 @@ namespace {
 // of that name as the interpreter's `from ... import` does.
 Ref imported_attribute(PyObject* source, PyObject* name) {
   PyObject* value = nullptr;
-  if (_PyObject_LookupAttr(source, name, &value) != 0) {
+  if (get_optional_attr(source, name, &value) != 0) {
     return Ref::steal(value);  // found, or an error other than AttributeError
   }
   Ref source_name = Ref::steal(PyObject_GetAttrString(source, "__name__"));

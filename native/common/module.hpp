@@ -6,6 +6,7 @@
 // again. Another (sub-)interpreter of the process cannot load it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <initializer_list>
 #include <utility>
@@ -16,7 +17,10 @@ namespace pykora {
 
 struct ModuleSingleton {
   PyObject* module = nullptr;  // the module whose body has run, once it has
-  std::int64_t owner_interpreter = -1;
+  // The interpreter that first imported the module. Atomic because the
+  // import of another interpreter, which may run under a GIL of its own,
+  // reads it to refuse that interpreter.
+  std::atomic<std::int64_t> owner_interpreter{-1};
 };
 
 PyObject* create_singleton(ModuleSingleton& singleton, PyObject* spec);
@@ -33,14 +37,28 @@ struct SingletonSlots {
   static inline PyModuleDef_Slot slots[] = {
       {Py_mod_create, reinterpret_cast<void*>(&create)},
       {Py_mod_exec, reinterpret_cast<void*>(&exec)},
+#if PY_VERSION_HEX >= 0x030C0000
+      // The create slot refuses every interpreter but the first with the
+      // module's own ImportError, touching nothing but an atomic to do so.
+      // Any weaker declaration would have CPython refuse an isolated
+      // sub-interpreter first, with a message of its own.
+      {Py_mod_multiple_interpreters, Py_MOD_PER_INTERPRETER_GIL_SUPPORTED},
+#endif
+#if PY_VERSION_HEX >= 0x030D0000
+      // The functions rely on the GIL: a free-threaded build turns it on.
+      {Py_mod_gil, Py_MOD_GIL_USED},
+#endif
       {0, nullptr},
   };
 
-  static PyModuleDef definition(const char* name, const char* doc) {
+  // The definition carries no docstring: the interpreter would write it
+  // into the existing module again at every re-import, over whatever a user
+  // assigned. The module body sets it, once.
+  static PyModuleDef definition(const char* name) {
     return {
         PyModuleDef_HEAD_INIT,
         name,
-        doc,
+        nullptr,
         0,  // no per-module state: the module exists once per process
         nullptr,
         slots,
@@ -50,6 +68,9 @@ struct SingletonSlots {
     };
   }
 };
+
+// module.__doc__ = doc
+bool set_docstring(PyObject* module, const char* doc);
 
 // Interns each text and stores it (kept for the life of the process) through
 // its pointer. Returns false with an exception set.

@@ -68,8 +68,8 @@ constexpr FunctionDef kFunctions[] = {
 
 bool module_body(PyObject* module) {
   Ref store;
-  return init_builtins_namespace() && init_state() && import_as(module, "os", "os") &&
-         import_as(module, "warnings", "warnings") &&
+  return set_docstring(module, kModuleDoc) && init_builtins_namespace() && init_state() &&
+         import_as(module, "os", "os") && import_as(module, "warnings", "warnings") &&
          import_from(
              module, "typing", 0,
              {{"Any", "Any"}, {"Dict", "Dict"}, {"Optional", "Optional"}, {"Union", "Union"}}) &&
@@ -86,7 +86,7 @@ bool module_body(PyObject* module) {
 ModuleSingleton singleton;
 using Slots = SingletonSlots<singleton, module_body>;
 
-PyModuleDef module_def = Slots::definition("pykora.options", kModuleDoc);
+PyModuleDef module_def = Slots::definition("pykora.options");
 
 }  // namespace
 }  // namespace pykora::options
