@@ -4,7 +4,7 @@
 #
 #   fuzz/run.sh [seconds]     (default 60)
 #
-# Needs clang with its runtime (Debian: clang libclang-rt-14-dev). New
+# Needs clang with its sanitizer runtime (.ci/run installs both). New
 # corpus entries are kept in fuzz/corpus/, crashes in fuzz/out/.
 set -euo pipefail
 cd "$(dirname "$0")/.."

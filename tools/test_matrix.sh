@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Runs the test suite on the other supported interpreters and NumPys, each in
+# a new virtual environment under build/matrix/, built from this checkout.
+#
+#   tools/test_matrix.sh python 3.12     the suite on CPython 3.12 (3.13, ...)
+#   tools/test_matrix.sh numpy 1.26.4    the suite on the running python with
+#                                        that NumPy installed at run time,
+#                                        against a wheel built with NumPy 2
+#
+# An interpreter is found on PATH as pythonX.Y or, failing that, among the
+# versions that pyenv installed. A missing one is an error: the package
+# promises every supported version.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+kind="$1"
+version="$2"
+root="build/matrix"
+mkdir -p "$root"
+
+find_python() {
+  local v="$1" candidate
+  if candidate="$(command -v "python$v")" && "$candidate" -c '' 2>/dev/null; then
+    echo "$candidate"
+    return
+  fi
+  if command -v pyenv >/dev/null; then
+    for candidate in "$(pyenv root)"/versions/"$v".*/bin/"python$v"; do
+      if [ -x "$candidate" ]; then
+        echo "$candidate"
+        return
+      fi
+    done
+  fi
+  echo "no CPython $v found on PATH or under pyenv" >&2
+  return 1
+}
+
+case "$kind" in
+  python)
+    interpreter="$(find_python "$version")"
+    venv="$root/python-$version"
+    rm -rf "$venv"
+    "$interpreter" -m venv "$venv"
+    # shellcheck disable=SC1091
+    . "$venv/bin/activate"
+    python --version
+    python -m pip install --quiet --upgrade pip
+    python -m pip install --quiet ".[test]"
+    ;;
+  numpy)
+    wheels="$root/wheels"
+    rm -rf "$wheels"
+    # Built in an isolated environment, so against the NumPy 2 headers.
+    python -m pip wheel --quiet --no-deps --wheel-dir "$wheels" .
+    wheel="$(ls "$wheels"/pykora-*.whl)"
+    venv="$root/numpy-$version"
+    rm -rf "$venv"
+    python -m venv "$venv"
+    # shellcheck disable=SC1091
+    . "$venv/bin/activate"
+    python -m pip install --quiet "numpy==$version" "${wheel}[test]"
+    ;;
+  *)
+    echo "usage: $0 python X.Y | numpy VERSION" >&2
+    exit 2
+    ;;
+esac
+python -c 'import numpy, pykora.binary; print("numpy", numpy.__version__, "with", pykora.binary.__file__)'
+python -m pytest -q -p no:cacheprovider tests
