@@ -5,13 +5,9 @@
 
 namespace pykora::binary {
 
-PyObject* read_binary_file(Function* self, PyObject* const* args, Py_ssize_t nargs,
-                           PyObject* kwnames);
-PyObject* split_vector_blocks(Function* self, PyObject* const* args, Py_ssize_t nargs,
-                              PyObject* kwnames);
-PyObject* interpret_vector(Function* self, PyObject* const* args, Py_ssize_t nargs,
-                           PyObject* kwnames);
-PyObject* interpret_vector_list(Function* self, PyObject* const* args, Py_ssize_t nargs,
-                                PyObject* kwnames);
+NativeFunction read_binary_file;       // kora_read_binary_file (reader.cpp)
+NativeFunction split_vector_blocks;    // _split_vector_blocks (vectors_native.cpp)
+NativeFunction interpret_vector;       // kora_interpret_vector (vectors_native.cpp)
+NativeFunction interpret_vector_list;  // kora_interpret_vector_list (vectors_native.cpp)
 
 }  // namespace pykora::binary

@@ -120,7 +120,7 @@ bool bind_arguments(const FunctionDef& def, PyObject* const* args, Py_ssize_t na
   }
 
   for (Py_ssize_t i = 0; i < count; ++i) {
-    if ((def.exact_str_params >> i & 1U) != 0 && !PyUnicode_CheckExact(bound[i])) {
+    if (def.exact_str.contains(static_cast<size_t>(i)) && !PyUnicode_CheckExact(bound[i])) {
       raise_argument_type(def.params[static_cast<size_t>(i)], "str", bound[i]);
       return false;
     }

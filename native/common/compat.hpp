@@ -5,6 +5,8 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include "common/ref.hpp"
+
 namespace pykora {
 
 // getattr(obj, name) that tells a missing attribute apart from a failure:
@@ -23,6 +25,20 @@ inline int get_optional_attr(PyObject* obj, PyObject* name, PyObject** value) {
   }
   PyErr_Clear();
   return 0;
+#endif
+}
+
+// dict[key] as a new reference: null with no exception set when the key is
+// missing, null with an exception set when the lookup failed. Unlike a
+// borrowed result, it stays valid when the lookup ran a key's __eq__ that
+// changed the dict.
+inline Ref dict_get_item(PyObject* dict, PyObject* key) {
+#if PY_VERSION_HEX >= 0x030D0000
+  PyObject* value = nullptr;
+  PyDict_GetItemRef(dict, key, &value);
+  return Ref::steal(value);
+#else
+  return Ref::borrow(PyDict_GetItemWithError(dict, key));
 #endif
 }
 

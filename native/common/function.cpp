@@ -3,10 +3,11 @@
 #include <structmember.h>
 
 #include <array>
-#include <exception>
-#include <new>
+#include <cassert>
 
 #include "common/arguments.hpp"
+#include "common/boundary.hpp"
+#include "common/compat.hpp"
 
 namespace pykora {
 namespace {
@@ -14,27 +15,12 @@ namespace {
 // The most parameters any native function declares.
 constexpr size_t kMaxParams = 4;
 
-// Turns a C++ exception escaping a function body into a Python exception:
-// nothing C++ may unwind through the interpreter.
-PyObject* translate_exception() {
-  try {
-    throw;
-  } catch (const std::bad_alloc&) {
-    PyErr_NoMemory();
-  } catch (const std::exception& e) {
-    PyErr_SetString(PyExc_RuntimeError, e.what());
-  } catch (...) {
-    PyErr_SetString(PyExc_RuntimeError, "unexpected native error");
-  }
-  return nullptr;
-}
-
 PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf,
                               PyObject* kwnames) {
   auto* self = reinterpret_cast<Function*>(callable);
   const FunctionDef& def = *self->def;
   const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
-  try {
+  PyObject* result = guarded_call([&]() -> PyObject* {
     if (def.takes_varargs) {
       return def.impl(self, args, nargs, kwnames);
     }
@@ -43,9 +29,10 @@ PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t 
       return nullptr;
     }
     return def.impl(self, bound.data(), static_cast<Py_ssize_t>(def.params.size()), nullptr);
-  } catch (...) {
-    return translate_exception();
-  }
+  });
+  // Every body returns a result or sets an exception, never both or neither.
+  assert((result == nullptr) == (PyErr_Occurred() != nullptr));
+  return result;
 }
 
 int function_traverse(PyObject* obj, visitproc visit, void* arg) {
@@ -141,25 +128,26 @@ int set_annotations(PyObject* obj, PyObject* value, void*) {
 }
 
 // inspect.Parameter(name, kind, default=..., annotation=...) for parameter
-// `name`, with its annotation from the function's current annotations.
-Ref new_parameter(PyObject* parameter_type, PyObject* name, const char* kind, PyObject* fallback,
-                  PyObject* annotations) {
-  Ref kind_value = Ref::steal(PyObject_GetAttrString(parameter_type, kind));
-  Ref kwargs = Ref::steal(PyDict_New());
-  if (!kind_value || !kwargs) {
-    return {};
+// `name`, with its annotation from `annotations` (the function's own, held
+// by the caller: the lookup may run a key's __eq__, which may replace them).
+Object new_parameter(const Object& parameter_type, const char* name, const char* kind,
+                     PyObject* fallback, const Object& annotations) {
+  Object text = Object::steal(PyUnicode_FromString(name));
+  Object kind_value = parameter_type.attr(Object::steal(PyUnicode_FromString(kind)).get());
+  Object kwargs = Object::steal(PyDict_New());
+  if (fallback != nullptr) {
+    checked(PyDict_SetItemString(kwargs.get(), "default", fallback));
   }
-  if (fallback != nullptr && PyDict_SetItemString(kwargs.get(), "default", fallback) < 0) {
-    return {};
+  if (annotations) {
+    Ref annotation = dict_get_item(annotations.get(), text.get());
+    if (annotation) {
+      checked(PyDict_SetItemString(kwargs.get(), "annotation", annotation.get()));
+    } else {
+      checked(PyErr_Occurred() ? -1 : 0);
+    }
   }
-  PyObject* annotation =
-      annotations == nullptr ? nullptr : PyDict_GetItemWithError(annotations, name);
-  if ((annotation == nullptr && PyErr_Occurred()) ||
-      (annotation != nullptr && PyDict_SetItemString(kwargs.get(), "annotation", annotation) < 0)) {
-    return {};
-  }
-  Ref args = Ref::steal(PyTuple_Pack(2, name, kind_value.get()));
-  return args ? Ref::steal(PyObject_Call(parameter_type, args.get(), kwargs.get())) : Ref{};
+  Object args = tuple(text, kind_value);
+  return Object::steal(PyObject_Call(parameter_type.get(), args.get(), kwargs.get()));
 }
 
 // An inspect.Signature built from the parameters and the current
@@ -168,45 +156,39 @@ Ref new_parameter(PyObject* parameter_type, PyObject* name, const char* kind, Py
 PyObject* get_signature(PyObject* obj, void*) {
   auto* self = reinterpret_cast<Function*>(obj);
   const FunctionDef& def = *self->def;
-  Ref inspect = Ref::steal(PyImport_ImportModule("inspect"));
-  Ref parameter_type =
-      inspect ? Ref::steal(PyObject_GetAttrString(inspect.get(), "Parameter")) : Ref{};
-  Ref signature_type =
-      parameter_type ? Ref::steal(PyObject_GetAttrString(inspect.get(), "Signature")) : Ref{};
-  Ref parameters = signature_type ? Ref::steal(PyList_New(0)) : Ref{};
-  if (!parameters) {
-    return nullptr;
-  }
-  auto add = [&](const char* name, const char* kind, PyObject* fallback) {
-    Ref text = Ref::steal(PyUnicode_FromString(name));
-    Ref parameter =
-        text ? new_parameter(parameter_type.get(), text.get(), kind, fallback, self->annotations)
-             : Ref{};
-    return parameter && PyList_Append(parameters.get(), parameter.get()) == 0;
-  };
-  for (size_t i = 0; i < def.params.size(); ++i) {
-    const bool optional = static_cast<int>(i) >= def.required;
-    if (!add(def.params[i], "POSITIONAL_OR_KEYWORD", optional ? Py_None : nullptr)) {
-      return nullptr;
+  return guarded_call([&]() -> PyObject* {
+    // Read once and held, as inspect reads a Python function's annotations.
+    Object annotations =
+        self->annotations != nullptr ? Object::borrow(self->annotations) : Object();
+    Object inspect = Object::steal(PyImport_ImportModule("inspect"));
+    Object parameter_type = Object::steal(PyObject_GetAttrString(inspect.get(), "Parameter"));
+    Object signature_type = Object::steal(PyObject_GetAttrString(inspect.get(), "Signature"));
+    Object parameters = Object::steal(PyList_New(0));
+    auto add = [&](const char* name, const char* kind, PyObject* fallback) {
+      Object parameter = new_parameter(parameter_type, name, kind, fallback, annotations);
+      checked(PyList_Append(parameters.get(), parameter.get()));
+    };
+    for (size_t i = 0; i < def.params.size(); ++i) {
+      const bool optional = static_cast<int>(i) >= def.required;
+      add(def.params[i], "POSITIONAL_OR_KEYWORD", optional ? Py_None : nullptr);
     }
-  }
-  if (def.takes_varargs &&
-      (!add("args", "VAR_POSITIONAL", nullptr) || !add("kwargs", "VAR_KEYWORD", nullptr))) {
-    return nullptr;
-  }
-  Ref args = Ref::steal(PyTuple_Pack(1, parameters.get()));
-  Ref kwargs = args ? Ref::steal(PyDict_New()) : Ref{};
-  if (!kwargs) {
-    return nullptr;
-  }
-  if (self->annotations != nullptr) {
-    PyObject* returns = PyDict_GetItemString(self->annotations, "return");
-    if (returns != nullptr &&
-        PyDict_SetItemString(kwargs.get(), "return_annotation", returns) < 0) {
-      return nullptr;
+    if (def.takes_varargs) {
+      add("args", "VAR_POSITIONAL", nullptr);
+      add("kwargs", "VAR_KEYWORD", nullptr);
     }
-  }
-  return PyObject_Call(signature_type.get(), args.get(), kwargs.get());
+    Object args = tuple(parameters);
+    Object kwargs = Object::steal(PyDict_New());
+    if (annotations) {
+      Object key = Object::steal(PyUnicode_FromString("return"));
+      Ref returns = dict_get_item(annotations.get(), key.get());
+      if (returns) {
+        checked(PyDict_SetItemString(kwargs.get(), "return_annotation", returns.get()));
+      } else {
+        checked(PyErr_Occurred() ? -1 : 0);
+      }
+    }
+    return PyObject_Call(signature_type.get(), args.get(), kwargs.get());
+  });
 }
 
 // Bound to an instance when stored on a class, as a Python function is.

@@ -8,6 +8,7 @@
 // pickles as a reference to its module-level name.
 #pragma once
 
+#include <initializer_list>
 #include <span>
 
 #include "common/ref.hpp"
@@ -19,24 +20,43 @@ struct Function;
 // Native body of a function. For a function with a fixed parameter list,
 // `args` holds the bound parameters in declaration order (omitted optional
 // parameters are None), `nargs` their count and `kwnames` is null. A function
-// that takes *args and **kwargs receives the call exactly as made.
-using FunctionImpl = PyObject* (*)(Function* self, PyObject* const* args, Py_ssize_t nargs,
-                                   PyObject* kwnames);
+// that takes *args and **kwargs receives the call exactly as made. A body
+// returns a new reference, or NULL with an exception set; it may also throw
+// (PythonError when the exception is set already).
+using NativeFunction = PyObject*(Function* self, PyObject* const* args, Py_ssize_t nargs,
+                                 PyObject* kwnames);
 
 struct Annotation {
   const char* name;
   const char* text;
 };
 
+// Positions of parameters, written as the list of their indices: {0}.
+class ParamSet {
+ public:
+  constexpr ParamSet() = default;
+  constexpr ParamSet(std::initializer_list<unsigned> indices) {
+    for (unsigned i : indices) {
+      bits_ |= 1U << i;
+    }
+  }
+  constexpr bool contains(size_t index) const { return (bits_ >> index & 1U) != 0; }
+
+ private:
+  unsigned bits_ = 0;
+};
+
+// One function, declared with designated initialisers; what is left out
+// takes the default below.
 struct FunctionDef {
   const char* name;
-  const char* doc;  // nullptr: the function has no docstring
-  std::span<const char* const> params;
-  int required;               // leading parameters without a default; the rest default to None
-  unsigned exact_str_params;  // bit i set: parameter i accepts only an exact str
-  bool takes_varargs;         // *args, **kwargs: no argument checking at all
-  std::span<const Annotation> annotations;  // in order, "return" last
-  FunctionImpl impl;
+  const char* doc = nullptr;  // nullptr: the function has no docstring
+  std::span<const char* const> params = {};
+  int required = 0;       // leading parameters without a default; the rest default to None
+  ParamSet exact_str{};   // parameters that accept only an exact str
+  bool takes_varargs = false;  // *args, **kwargs: no argument checking at all
+  std::span<const Annotation> annotations = {};  // in order, "return" last
+  NativeFunction* impl = nullptr;
 };
 
 struct Function {

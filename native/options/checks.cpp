@@ -1,5 +1,6 @@
 // _post_set_checks: the value checks run after every change of options.
 #include "common/calls.hpp"
+#include "options/defaults.hpp"
 #include "options/functions.hpp"
 #include "options/state.hpp"
 

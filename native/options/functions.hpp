@@ -5,54 +5,16 @@
 
 namespace pykora::options {
 
-PyObject* cpu_default_string(Function* self, PyObject* const* args, Py_ssize_t nargs,
-                             PyObject* kwnames);
-PyObject* get_option_default(Function* self, PyObject* const* args, Py_ssize_t nargs,
-                             PyObject* kwnames);
-PyObject* get_option(Function* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
-PyObject* set_option(Function* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
-PyObject* set_one(Function* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
-PyObject* post_set_checks(Function* self, PyObject* const* args, Py_ssize_t nargs,
-                          PyObject* kwnames);
-PyObject* enabled_braidwell_features(Function* self, PyObject* const* args, Py_ssize_t nargs,
-                                     PyObject* kwnames);
-
-// What a call of the module's kora_get_option_default gives. While the
-// module binds its own function, only the observable part of that call runs
-// (its _cpu_default_string call, itself reduced to os.cpu_count() while the
-// module binds its own) and the entries are read from the table; otherwise
-// `rebound` holds what the rebound function returned.
-class Defaults {
- public:
-  bool fetch(PyObject* globals);
-  // The rebound function's result, or null while the table is used.
-  PyObject* rebound() const { return rebound_.get(); }
-  // The table as a new dict, in table order.
-  Ref table_dict();
-  // The table's value for `key`, an exact str, borrowed; nullptr when it has
-  // none (with an exception set if computing the value failed).
-  PyObject* table_value(PyObject* key);
-
- private:
-  PyObject* num_threads();
-
-  Ref rebound_;
-  Ref num_threads_;     // the "num.threads" text, once made
-  long long cpus_ = 0;  // os.cpu_count(), when the text is still to be made
-};
+NativeFunction cpu_default_string;          // _cpu_default_string (defaults.cpp)
+NativeFunction get_option_default;          // kora_get_option_default (defaults.cpp)
+NativeFunction get_option;                  // kora_get_option (lookup.cpp)
+NativeFunction set_option;                  // kora_set_option (setting.cpp)
+NativeFunction set_one;                     // _set_one (setting.cpp)
+NativeFunction post_set_checks;             // _post_set_checks (checks.cpp)
+NativeFunction enabled_braidwell_features;  // kora_enabled_Braidwell_features (lookup.cpp)
 
 // The module-level name `name`, called without arguments.
 Ref call_global(PyObject* globals, PyObject* name);
-
-// "num.threads" for what os.cpu_count() returned, as _cpu_default_string
-// makes it.
-Ref threads_text(PyObject* cpus);
-
-// The default table as a new dict, with `threads` as "num.threads".
-Ref default_table(PyObject* threads);
-
-// os.cpu_count() through the module's `os`.
-Ref cpu_count(PyObject* globals);
 
 // KeyError("Unknown option '<key>'").
 void raise_unknown_option(PyObject* key);

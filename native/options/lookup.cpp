@@ -1,5 +1,6 @@
 // kora_get_option and kora_enabled_Braidwell_features: reading options.
 #include "common/calls.hpp"
+#include "options/defaults.hpp"
 #include "options/functions.hpp"
 #include "options/state.hpp"
 

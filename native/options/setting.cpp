@@ -1,5 +1,6 @@
 // kora_set_option and _set_one: writing options.
 #include "common/calls.hpp"
+#include "options/defaults.hpp"
 #include "options/functions.hpp"
 #include "options/state.hpp"
 

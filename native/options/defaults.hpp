@@ -1,0 +1,43 @@
+// What kora_get_option_default gives, as the other functions of
+// pykora.options use it: the default table, and the CPU-count default.
+#pragma once
+
+#include "common/ref.hpp"
+
+namespace pykora::options {
+
+// What a call of the module's kora_get_option_default gives. While the
+// module binds its own function, only the observable part of that call runs
+// (its _cpu_default_string call, itself reduced to os.cpu_count() while the
+// module binds its own) and the entries are read from the table; otherwise
+// `rebound` holds what the rebound function returned.
+class Defaults {
+ public:
+  bool fetch(PyObject* globals);
+  // The rebound function's result, or null while the table is used.
+  PyObject* rebound() const { return rebound_.get(); }
+  // The table as a new dict, in table order.
+  Ref table_dict();
+  // The table's value for `key`, an exact str, borrowed; nullptr when it has
+  // none (with an exception set if computing the value failed).
+  PyObject* table_value(PyObject* key);
+
+ private:
+  PyObject* num_threads();
+
+  Ref rebound_;
+  Ref num_threads_;     // the "num.threads" text, once made
+  long long cpus_ = 0;  // os.cpu_count(), when the text is still to be made
+};
+
+// "num.threads" for what os.cpu_count() returned, as _cpu_default_string
+// makes it.
+Ref threads_text(PyObject* cpus);
+
+// The default table as a new dict, with `threads` as "num.threads".
+Ref default_table(PyObject* threads);
+
+// os.cpu_count() through the module's `os`.
+Ref cpu_count(PyObject* globals);
+
+}  // namespace pykora::options
