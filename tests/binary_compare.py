@@ -57,3 +57,22 @@ def same_as_reference(native, reference, name, *args):
     got = outcome(getattr(native, name), *args)
     assert_same_outcome(name, got, outcome(getattr(reference, name), *args))
     return got
+
+
+def run_child(code, timeout=60):
+    """Run `code` in a new interpreter; a crash or a hang fails the test, not the run."""
+    import subprocess
+    import sys
+    import textwrap
+
+    try:
+        done = subprocess.run(
+            [sys.executable, "-c", textwrap.dedent(code)],
+            capture_output=True,
+            text=True,
+            timeout=timeout,
+        )
+    except subprocess.TimeoutExpired as exc:
+        raise AssertionError(f"child process hung for {timeout} s: {exc.stdout!r}") from None
+    assert done.returncode == 0, f"child exited with {done.returncode}: {done.stderr}"
+    return done.stdout

@@ -3,6 +3,7 @@
 import builtins
 import math
 import pathlib
+import warnings
 
 import numpy as np
 import pytest
@@ -68,7 +69,18 @@ FAKE_BLOCKS = {
     "not-iterable": lambda: [5, 6],
     "iterator": lambda: iter([(1.0, pairs(2))]),
     "wide": lambda: [(1.0, pairs(2).T), (2.0, pairs(2))],
+    "hollow": lambda: Hollow([(1.0, pairs(2)), (2.0, pairs(3))]),
 }
+
+
+class Hollow(list):
+    """Truthy, with a length, but iterating to nothing."""
+
+    def __iter__(self):
+        return iter(())
+
+    def __len__(self):
+        return 2
 
 
 @pytest.mark.parametrize("name", VECTOR_FUNCTIONS[1:])
@@ -122,3 +134,77 @@ def test_rebound_round_is_used(binary, oracle, rebind, monkeypatch, where):
     for name in VECTOR_FUNCTIONS:
         same_as_reference(binary, oracle, name, [1, 1.2, 5, 6, 7, 8, 2, 0.4, 9, 10])
     assert len(binary._split_vector_blocks([1, 0.4, 5, 6])[0][1]) == 1
+
+
+@pytest.mark.parametrize(
+    "blocks",
+    [
+        # max() never asks for a value: no shape is read, not even the bad one.
+        [(1.0, np.zeros((0, 2))), (2.0,)],
+        [(1.0, pairs(2)), (2.0, pairs(3))],
+    ],
+)
+def test_rebound_max_gets_a_lazy_iterator(binary, oracle, rebind, blocks):
+    seen = {}
+
+    def make_max():
+        def first_only(values):
+            seen.setdefault("type", []).append(type(values).__name__)
+            return next(values)
+
+        return first_only
+
+    rebind("max", make_max)
+    rebind("_split_vector_blocks", lambda: lambda vec: blocks)
+    same_as_reference(binary, oracle, "kora_interpret_vector", [0])
+    native, plain = seen["type"]
+    assert native != "list" and plain == "generator"
+
+
+class CountingInt(int):
+    """An int whose additions are logged, as a rebound `int` makes them. Its
+    products stay CountingInts, so that block positions become ones too."""
+
+    log = []
+
+    def __add__(self, other):
+        CountingInt.log.append(("add", int(self), int(other)))
+        return CountingInt(int(self) + int(other))
+
+    def __mul__(self, other):
+        return CountingInt(int(self) * int(other))
+
+    __radd__, __rmul__ = __add__, __mul__
+
+
+@pytest.mark.parametrize("name", VECTOR_FUNCTIONS)
+def test_rebound_int_sees_every_addition(binary, oracle, rebind, name):
+    rebind("int", lambda: CountingInt)
+    logs = []
+    for module in (binary, oracle):
+        CountingInt.log = []
+        outcome(getattr(module, name), VEC)
+        logs.append(CountingInt.log)
+    assert logs[0] == logs[1] and logs[0]
+
+
+SNAN = np.array([0x7FF0000000000001], "<u8").view("<f8")[0]
+
+
+@pytest.mark.parametrize("mode", ["default", "errstate-raise", "warnings-error", "quiet-nan"])
+@pytest.mark.parametrize("name", VECTOR_FUNCTIONS)
+def test_signalling_nan_count_is_rounded_by_numpy(binary, oracle, name, mode):
+    count = np.nan if mode == "quiet-nan" else SNAN
+    results = []
+    for module in (binary, oracle):
+        with (
+            warnings.catch_warnings(record=True) as caught,
+            np.errstate(invalid="raise" if mode == "errstate-raise" else "warn"),
+        ):
+            warnings.simplefilter("error" if mode == "warnings-error" else "always")
+            got = outcome(getattr(module, name), np.array([1.0, 2.0, 5, 6, 7, 8, 3.0, count]))
+        results.append((got, [(w.category, str(w.message)) for w in caught]))
+    (native, native_warnings), (plain, plain_warnings) = results
+    assert_same_outcome(name, native, plain)
+    assert native_warnings == plain_warnings
+    assert (native_warnings != []) == (mode == "default")

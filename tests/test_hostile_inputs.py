@@ -9,7 +9,7 @@ import numpy as np
 import pytest
 import reference_binary
 import reference_options
-from binary_compare import assert_same_outcome, outcome, same_as_reference
+from binary_compare import assert_same_outcome, outcome, run_child, same_as_reference
 
 import pykora.binary
 import pykora.options
@@ -154,3 +154,191 @@ def test_warnings_turned_into_errors(value):
         module._KORA_OPTIONS.update(saved)
     assert results[0] == results[1]
     assert results[0][0] is UserWarning and results[0][2]["malloc.lib"] == value
+
+
+# Attacks that once crashed or hung the interpreter, or that leave hooks and
+# floating-point state behind: each runs in a child process.
+CHILD_PRELUDE = f"""
+import sys
+sys.path.insert(0, {os.path.dirname(__file__)!r})
+from binary_compare import assert_same_outcome, outcome
+import reference_binary
+import pykora.binary as B
+"""
+
+
+@pytest.mark.parametrize(
+    ("module", "name", "looked_up", "expected"),
+    [
+        ("pykora.binary", "kora_interpret_vector", "vec", "(vec)"),
+        ("pykora.options", "kora_get_option_default", "return", "()"),
+        ("pykora.options", "kora_set_option", "args", "(*args, **kwargs)"),
+    ],
+)
+def test_signature_survives_annotations_replaced_while_read(module, name, looked_up, expected):
+    out = run_child(
+        f"""
+        import importlib, inspect
+        f = getattr(importlib.import_module({module!r}), {name!r})
+        class Key:
+            def __hash__(self):
+                return hash({looked_up!r})
+            def __eq__(self, other):
+                f.__annotations__ = {{}}
+                return False
+        f.__annotations__ = {{Key(): 0, **{{str(i): i for i in range(20)}}}}
+        print(inspect.signature(f))
+        """
+    )
+    assert out == expected + "\n"
+
+
+@pytest.mark.parametrize(
+    ("blocked_in", "handler"),
+    [("open", "raises"), ("read", "raises"), ("read", "returns")],
+)
+def test_reader_runs_signal_handlers_while_blocked(tmp_path, blocked_in, handler):
+    """Ctrl-C and alarms reach a read that waits on a FIFO; a handler that
+    returns lets the read go on."""
+    fifo = str(tmp_path / "fifo")
+    os.mkfifo(fifo)
+    out = run_child(
+        CHILD_PRELUDE
+        + f"""
+import os, signal, threading, time
+
+def writer():
+    signal.pthread_sigmask(signal.SIG_BLOCK, {{signal.SIGALRM}})
+    fd = os.open({fifo!r}, os.O_WRONLY)  # waits for the reader to open
+    time.sleep(1.0)
+    os.write(fd, bytes(16))
+    os.close(fd)
+
+if {blocked_in!r} == "read":
+    threading.Thread(target=writer, daemon=True).start()
+
+def handler(*args):
+    if {handler!r} == "raises":
+        raise ZeroDivisionError("from the handler")
+
+signal.signal(signal.SIGALRM, handler)
+signal.setitimer(signal.ITIMER_REAL, 0.3)
+try:
+    print("read", B.kora_read_binary_file({fifo!r}).tolist())
+except ZeroDivisionError as exc:
+    print("raised", exc)
+""",
+        timeout=30,
+    )
+    assert out == ("read [0.0, 0.0]\n" if handler == "returns" else "raised from the handler\n")
+
+
+# fesetround's constants differ between architectures.
+ROUNDING_MODES = {
+    "x86_64": {"upward": 0x800, "downward": 0x400, "toward-zero": 0xC00},
+    "aarch64": {"upward": 0x400000, "downward": 0x800000, "toward-zero": 0xC00000},
+}
+
+
+@pytest.mark.parametrize("mode", ["upward", "downward", "toward-zero"])
+def test_counts_round_half_to_even_in_every_rounding_mode(mode):
+    import platform
+
+    modes = ROUNDING_MODES.get(platform.machine())
+    if modes is None:
+        pytest.skip(f"no fesetround constants known for {platform.machine()}")
+    out = run_child(
+        CHILD_PRELUDE
+        + f"""
+import ctypes
+counts = [0.5, 1.5, 2.5, 3.5, -0.5, -1.5, -2.5, 1.2, 1.7, -1.2, 0.49999999999999994,
+          2.4999999999999996, 2.5000000000000004, 2.0**51 + 0.5, 2.0**52 - 0.5, 2.0**53]
+assert ctypes.CDLL("libm.so.6").fesetround({modes[mode]}) == 0
+for count in counts:
+    # Huge counts show their rounding in the shape NumPy fails to allocate.
+    vec = [1.0, count] + [float(v) for v in range(12)]
+    for name in ("_split_vector_blocks", "kora_interpret_vector", "kora_interpret_vector_list"):
+        assert_same_outcome(name, outcome(getattr(B, name), vec),
+                            outcome(getattr(reference_binary, name), vec))
+print("ok")
+"""
+    )
+    assert out == "ok\n"
+
+
+@pytest.mark.parametrize(
+    "attack",
+    [
+        "vector-deletes-np",
+        "vector-rebinds-round",
+        "audit-deletes-np",
+        "audit-sets-big-endian",
+        "fspath-deletes-np",
+    ],
+)
+def test_globals_rebound_during_the_call_take_effect(tmp_path, attack):
+    path = str(tmp_path / "values.dat")
+    np.array([1.5, -2.0, 3.0], dtype="<f8").tofile(path)
+    out = run_child(
+        CHILD_PRELUDE
+        + f"""
+import math, pathlib, numpy as np
+attack, path = {attack!r}, {path!r}
+modules = (B, reference_binary)
+
+def rebind():
+    for m in modules:
+        if attack.endswith("deletes-np"):
+            m.__dict__.pop("np", None)
+        elif attack.endswith("rebinds-round"):
+            m.round = math.ceil
+        else:
+            m._F8_LE = ">f8"
+
+def restore():
+    for m in modules:
+        m.np, m._F8_LE = np, "<f8"
+        m.__dict__.pop("round", None)
+
+class Vector:
+    def __array__(self, dtype=None, copy=None):
+        rebind()
+        return np.array([7.0, 0.0, 1.0, 1.2, 5.0, 6.0, 8.0, 2.0, 9.0])
+
+armed = [False]
+if attack.startswith("audit"):
+    sys.addaudithook(lambda event, args: event == "open" and armed[0] and rebind())
+if attack.startswith("fspath"):
+    real = pathlib.PurePath.__fspath__
+    calls = []
+
+    def fspath(self):
+        # The first call comes from p.exists(), the second from opening.
+        calls.append(armed[0])
+        if calls.count(True) == 2:
+            rebind()
+        return real(self)
+
+    pathlib.PurePath.__fspath__ = fspath
+
+if attack.startswith("vector"):
+    names = ("_split_vector_blocks", "kora_interpret_vector", "kora_interpret_vector_list")
+else:
+    names = ("kora_read_binary_file",)
+for name in names:
+    results = []
+    for m in modules:
+        restore()
+        if attack.startswith("fspath"):
+            calls.clear()
+        armed[0] = True
+        arg = path if name.startswith("kora_read") else Vector()
+        results.append(outcome(getattr(m, name), arg))
+        armed[0] = False
+    assert_same_outcome(name, *results)
+    print(name, type(results[0][1]).__name__)
+"""
+    )
+    raised = {"vector-deletes-np": "NameError", "audit-deletes-np": "NameError"}
+    raised["fspath-deletes-np"] = "NameError"
+    assert all(line.endswith(raised.get(attack, "NoneType")) for line in out.splitlines()), out

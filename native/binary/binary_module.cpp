@@ -1,7 +1,7 @@
 // pykora.binary: decoding the engine's binary results.
 #define PYKORA_IMPORTS_NUMPY_API
 #include "binary/functions.hpp"
-#include "binary/state.hpp"
+#include "binary/guards.hpp"
 #include "common/calls.hpp"
 #include "common/module.hpp"
 

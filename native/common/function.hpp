@@ -52,15 +52,16 @@ struct FunctionDef {
   const char* name;
   const char* doc = nullptr;  // nullptr: the function has no docstring
   std::span<const char* const> params = {};
-  int required = 0;       // leading parameters without a default; the rest default to None
-  ParamSet exact_str{};   // parameters that accept only an exact str
+  int required = 0;            // leading parameters without a default; the rest default to None
+  ParamSet exact_str{};        // parameters that accept only an exact str
   bool takes_varargs = false;  // *args, **kwargs: no argument checking at all
   std::span<const Annotation> annotations = {};  // in order, "return" last
   NativeFunction* impl = nullptr;
 };
 
 struct Function {
-  PyObject_HEAD vectorcallfunc vectorcall;
+  PyObject_HEAD
+  vectorcallfunc vectorcall;
   const FunctionDef* def;
   PyObject* globals;  // namespace of the defining module
   PyObject* name;

@@ -6,7 +6,8 @@ namespace pykora {
 namespace {
 
 struct LazyMap {
-  PyObject_HEAD PyObject* source;  // iter(iterable)
+  PyObject_HEAD
+  PyObject* source;  // iter(iterable)
   ItemTransform transform;
 };
 

@@ -125,10 +125,12 @@ template <ObjectLike A, ObjectLike B>
 Object compare(const A& a, const B& b, int op) {
   return Object::steal(PyObject_RichCompare(Object::raw(a), Object::raw(b), op));
 }
-#define PYKORA_COMPARISON(symbol, op)                                 \
-  template <ObjectLike A, ObjectLike B>                               \
-    requires(std::same_as<A, Object> || std::same_as<B, Object>)      \
-  Object operator symbol(const A& a, const B& b) { return compare(a, b, op); }
+#define PYKORA_COMPARISON(symbol, op)                            \
+  template <ObjectLike A, ObjectLike B>                          \
+    requires(std::same_as<A, Object> || std::same_as<B, Object>) \
+  Object operator symbol(const A& a, const B& b) {               \
+    return compare(a, b, op);                                    \
+  }
 PYKORA_COMPARISON(<, Py_LT)
 PYKORA_COMPARISON(<=, Py_LE)
 PYKORA_COMPARISON(==, Py_EQ)

@@ -21,9 +21,10 @@ File::~File() {
 }
 
 int File::open(const char* path) {
-  do {
-    fd_ = ::open(path, O_RDONLY | O_CLOEXEC);
-  } while (fd_ < 0 && errno == EINTR);
+  if (fd_ >= 0) {  // a retry after a failure past the open itself
+    ::close(fd_);
+  }
+  fd_ = ::open(path, O_RDONLY | O_CLOEXEC);
   if (fd_ < 0) {
     return errno;
   }

@@ -15,7 +15,9 @@ class File {
   File& operator=(const File&) = delete;
   ~File();
 
-  // Opens `path` read-only. Returns 0 or an errno value; a directory gives EISDIR.
+  // Opens `path` read-only. Returns 0 or an errno value; a directory gives
+  // EISDIR. EINTR is returned too, not retried: the caller decides, after
+  // running signal handlers, whether to try again.
   int open(const char* path);
   int fd() const { return fd_; }
   // Size reported by the file system: a hint only, the file may change.

@@ -1,6 +1,7 @@
 #include "core/vector_blocks.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -24,6 +25,22 @@ constexpr std::size_t kTileRows = 64;
 
 }  // namespace
 
+double round_half_even(double x) {
+  // std::round rounds halves away from zero in every rounding mode; a half
+  // is then moved to the even neighbour, as CPython's float rounding does.
+  // x / 2 is exact for every x that can be a half.
+  const double rounded = std::round(x);
+  if (std::fabs(x - rounded) == 0.5) {
+    return 2.0 * std::round(x / 2.0);
+  }
+  return rounded;
+}
+
+bool is_signalling_nan(double x) {
+  constexpr std::uint64_t kQuietBit = std::uint64_t{1} << 51;
+  return std::isnan(x) && (std::bit_cast<std::uint64_t>(x) & kQuietBit) == 0;
+}
+
 Scan scan_blocks(std::span<const double> vec) {
   Scan scan;
   const std::size_t count = vec.size();
@@ -32,15 +49,15 @@ Scan scan_blocks(std::span<const double> vec) {
     const std::size_t start = i;
     const double declared = vec[i + 1];
     if (std::isnan(declared)) {
-      scan.status = ScanStatus::kNanCount;
+      scan.status =
+          is_signalling_nan(declared) ? ScanStatus::kSignallingNanCount : ScanStatus::kNanCount;
       return scan;
     }
     if (std::isinf(declared)) {
       scan.status = ScanStatus::kInfiniteCount;
       return scan;
     }
-    // Round half to even, as the default floating-point rounding mode does.
-    const double n = std::nearbyint(declared);
+    const double n = round_half_even(declared);
     i += 2;
     if (!(n > 0)) {
       scan.blocks.push_back({start, 0, 0});

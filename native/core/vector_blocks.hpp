@@ -27,14 +27,23 @@ struct Block {
 
 enum class ScanStatus {
   kOk,
-  kNanCount,       // a count is NaN: it cannot be rounded to an integer
-  kInfiniteCount,  // a count is +-inf
+  kNanCount,            // a count is a quiet NaN: it cannot be rounded to an integer
+  kSignallingNanCount,  // a count is a signalling NaN: rounding it also raises
+                        // the floating-point "invalid" condition
+  kInfiniteCount,       // a count is +-inf
 };
 
 struct Scan {
   std::vector<Block> blocks;
   ScanStatus status = ScanStatus::kOk;
 };
+
+// `x` rounded to the nearest integer, halves to the even one, whatever the
+// floating-point rounding mode: what Python's round(float) gives.
+double round_half_even(double x);
+
+// Whether `x` is a signalling NaN (a NaN whose quiet bit is clear).
+bool is_signalling_nan(double x);
 
 // Splits `vec` into blocks. A count is rounded half to even; a block whose
 // count is <= 0 has no pairs; a block announcing more pairs than remain takes

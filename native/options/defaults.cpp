@@ -1,6 +1,7 @@
 // _cpu_default_string and kora_get_option_default: the default table.
-#include "common/calls.hpp"
 #include "options/defaults.hpp"
+
+#include "common/calls.hpp"
 #include "options/functions.hpp"
 #include "options/state.hpp"
 

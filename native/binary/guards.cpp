@@ -1,4 +1,4 @@
-#include "binary/state.hpp"
+#include "binary/guards.hpp"
 
 #include "common/calls.hpp"
 #include "common/compat.hpp"
@@ -6,7 +6,6 @@
 
 namespace pykora::binary {
 
-Names names;
 Originals originals;
 
 namespace {
@@ -48,38 +47,6 @@ void capture_io_open() {
 }
 
 }  // namespace
-
-bool init_names() {
-  return intern_names({
-      {&names.np, "np"},
-      {&names.Path, "Path"},
-      {&names.F8_LE, "_F8_LE"},
-      {&names.split_vector_blocks, "_split_vector_blocks"},
-      {&names.numpy_attr[kAsarray], "asarray"},
-      {&names.numpy_attr[kFloat64], "float64"},
-      {&names.numpy_attr[kZeros], "zeros"},
-      {&names.numpy_attr[kFull], "full"},
-      {&names.numpy_attr[kNan], "nan"},
-      {&names.numpy_attr[kConcatenate], "concatenate"},
-      {&names.numpy_attr[kEmpty], "empty"},
-      {&names.numpy_attr[kFrombuffer], "frombuffer"},
-      {&names.builtin[kRound], "round"},
-      {&names.builtin[kInt], "int"},
-      {&names.builtin[kMax], "max"},
-      {&names.builtin[kLen], "len"},
-      {&names.builtin[kEnumerate], "enumerate"},
-      {&names.ravel, "ravel"},
-      {&names.size, "size"},
-      {&names.shape, "shape"},
-      {&names.reshape, "reshape"},
-      {&names.copy, "copy"},
-      {&names.exists, "exists"},
-      {&names.read_bytes, "read_bytes"},
-      {&names.open, "open"},
-      {&names.io, "io"},
-      {&names.dtype, "dtype"},
-  });
-}
 
 bool init_originals(PyObject* module) {
   PyObject* globals = PyModule_GetDict(module);
@@ -160,9 +127,14 @@ bool splitter_intact(PyObject* globals) {
   return holds(globals, names.split_vector_blocks, originals.splitter) && numpy_intact(globals);
 }
 
-}  // namespace pykora::binary
-
-namespace pykora::binary {
+bool f8_le_intact(PyObject* globals) {
+  PyObject* dtype = PyDict_GetItemWithError(globals, names.F8_LE);
+  if (dtype == nullptr) {
+    PyErr_Clear();
+    return false;
+  }
+  return PyUnicode_CheckExact(dtype) && PyUnicode_CompareWithASCIIString(dtype, "<f8") == 0;
+}
 
 bool path_reading_intact(PyObject* path_type, PyObject* p) {
   if (path_type != originals.path_type || originals.read_bytes == nullptr ||

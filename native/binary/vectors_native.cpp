@@ -1,0 +1,313 @@
+// The native route of _split_vector_blocks, kora_interpret_vector and
+// kora_interpret_vector_list: the vector is converted once, scanned with the
+// C++ block scanner and the result built directly, while the guards
+// (guards.hpp) show that nothing a caller can observe differs from the
+// module-level route (vectors_module_level.cpp). Converting the vector can
+// run the caller's code, so the guards are checked again after it; a call
+// whose guards fail there goes on along the module-level route.
+#include <cstring>
+#include <span>
+#include <vector>
+
+#include "binary/functions.hpp"
+#include "binary/guards.hpp"
+#include "binary/vectors.hpp"
+#include "common/calls.hpp"
+#include "core/vector_blocks.hpp"
+
+namespace pykora::binary {
+namespace {
+
+// A truncated block declaring more rows than this is built through NumPy's
+// own calls even on the native route, so that a count too large for memory
+// fails exactly as NumPy fails.
+constexpr std::uint64_t kNativePaddingRows = std::uint64_t{1} << 24;
+
+// `np.asarray(vec, dtype=np.float64).ravel()`, with the original NumPy.
+Ref flat_float64(PyObject* vec) {
+  Ref arr;
+  auto* given = reinterpret_cast<PyArrayObject*>(vec);
+  // Only an array with NumPy's own float64 dtype is handed back as it is; a
+  // float64 dtype carrying metadata is replaced by the plain one.
+  if (PyArray_CheckExact(vec) && PyArray_DESCR(given) == originals.float64_descr) {
+    arr = Ref::borrow(vec);
+  } else {
+    arr = call_with_keyword(originals.numpy_attr[kAsarray], names.dtype,
+                            originals.numpy_attr[kFloat64], vec);
+    if (!arr) {
+      return {};
+    }
+    if (!PyArray_CheckExact(arr.get())) {
+      PyErr_SetString(PyExc_TypeError, "numpy.asarray returned a non-array");
+      return {};
+    }
+  }
+  auto* a = reinterpret_cast<PyArrayObject*>(arr.get());
+  if (PyArray_NDIM(a) == 1 && PyArray_IS_C_CONTIGUOUS(a)) {
+    // Views taken on the raveled array would resolve to this array's data
+    // owner all the same.
+    return arr;
+  }
+  return Ref::steal(PyArray_Ravel(a, NPY_CORDER));
+}
+
+// A vector on the native route: converted as the splitter converts it, its
+// values readable as doubles (copied when the array's data is not aligned
+// for double), and scanned into blocks.
+struct ScannedVector {
+  Ref flat;
+  PyArrayObject* arr = nullptr;
+  std::vector<double> aligned;
+  std::span<const double> values;
+  core::Scan scan;
+
+  // np.asarray(vec, dtype=np.float64).ravel() with the original NumPy.
+  // Returns false with the exception that raises.
+  bool convert(PyObject* vec) {
+    flat = flat_float64(vec);
+    if (!flat) {
+      return false;
+    }
+    arr = reinterpret_cast<PyArrayObject*>(flat.get());
+    const auto count = static_cast<size_t>(PyArray_SIZE(arr));
+    if (PyArray_ISALIGNED(arr)) {
+      values = {reinterpret_cast<const double*>(PyArray_DATA(arr)), count};
+    } else {
+      aligned.resize(count);
+      std::memcpy(aligned.data(), PyArray_DATA(arr), count * sizeof(double));
+      values = aligned;
+    }
+    return true;
+  }
+
+  // The splitter's loop over the converted values. Returns false with the
+  // exception its int(round(...)) raises for a NaN or infinite count. A
+  // signalling NaN is left to the module-level route (see needs_module_level).
+  bool scan_values() {
+    scan = core::scan_blocks(values);
+    switch (scan.status) {
+      case core::ScanStatus::kOk:
+      case core::ScanStatus::kSignallingNanCount:
+        return true;
+      case core::ScanStatus::kNanCount:
+        PyErr_SetString(PyExc_ValueError, "cannot convert float NaN to integer");
+        return false;
+      case core::ScanStatus::kInfiniteCount:
+        PyErr_SetString(PyExc_OverflowError, "cannot convert float infinity to integer");
+        return false;
+    }
+    return false;
+  }
+
+  // Rounding a signalling NaN count goes through NumPy's floating-point
+  // error handling (a warning, or an error under np.errstate), which only
+  // NumPy's own round() reproduces.
+  bool needs_module_level() const { return scan.status == core::ScanStatus::kSignallingNanCount; }
+
+  Object array() const { return Object::borrow(flat.get()); }
+};
+
+bool has_huge_padding(const core::Scan& scan) {
+  return !scan.blocks.empty() && scan.blocks.back().truncated() &&
+         scan.blocks.back().rows > kNativePaddingRows;
+}
+
+Ref new_float64(npy_intp rows, npy_intp cols) {
+  npy_intp dims[] = {rows, cols};
+  return Ref::steal(PyArray_SimpleNew(2, dims, NPY_DOUBLE));
+}
+
+double* data_of(const Ref& array) {
+  return static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(array.get())));
+}
+
+// A new (rows, 2) array holding block `b`'s pairs.
+Ref copy_of_pairs(const ScannedVector& v, const core::Block& b) {
+  Ref out = new_float64(static_cast<npy_intp>(b.rows), 2);
+  if (out) {
+    core::copy_pairs(v.values, b, data_of(out), originals.nan);
+  }
+  return out;
+}
+
+// arr[i : i + 2n].reshape(n, 2) for a complete block: a view on `arr`.
+Ref view_of_pairs(const ScannedVector& v, const core::Block& b) {
+  PyArray_Descr* descr = PyArray_DESCR(v.arr);
+  Py_INCREF(descr);
+  npy_intp dims[] = {static_cast<npy_intp>(b.rows), 2};
+  const int writeable = PyArray_FLAGS(v.arr) & NPY_ARRAY_WRITEABLE;
+  char* data = PyArray_BYTES(v.arr) + b.data() * sizeof(double);
+  Ref view = Ref::steal(
+      PyArray_NewFromDescr(&PyArray_Type, descr, 2, dims, nullptr, data, writeable, nullptr));
+  if (!view || PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(view.get()),
+                                     Py_NewRef(reinterpret_cast<PyObject*>(v.arr))) < 0) {
+    return {};
+  }
+  return view;
+}
+
+Ref empty_pairs() {
+  npy_intp dims[] = {0, 2};
+  return Ref::steal(PyArray_ZEROS(2, dims, NPY_DOUBLE, 0));
+}
+
+// The splitter's list of (idx, pairs) blocks from a finished scan.
+Ref block_list(PyObject* globals, const ScannedVector& v) {
+  const auto n_blocks = static_cast<Py_ssize_t>(v.scan.blocks.size());
+  Ref blocks = Ref::steal(PyList_New(n_blocks));
+  if (!blocks) {
+    return {};
+  }
+  for (Py_ssize_t k = 0; k < n_blocks; ++k) {
+    const core::Block& b = v.scan.blocks[static_cast<size_t>(k)];
+    Ref idx = Ref::steal(PyArray_Scalar(PyArray_BYTES(v.arr) + b.start * sizeof(double),
+                                        PyArray_DESCR(v.arr), reinterpret_cast<PyObject*>(v.arr)));
+    if (!idx) {
+      return {};
+    }
+    Ref pairs;
+    if (b.rows == 0) {
+      pairs = empty_pairs();
+    } else if (!b.truncated()) {
+      pairs = view_of_pairs(v, b);
+    } else {
+      // The one short block: padded with NaN through NumPy's own calls, so
+      // that a count too large for memory fails as NumPy fails.
+      Object i = integer(static_cast<Py_ssize_t>(b.data()));
+      Object n = Object::steal(PyLong_FromDouble(core::round_half_even(v.values[b.start + 1])));
+      Object count = integer(static_cast<Py_ssize_t>(v.values.size()));
+      pairs = Ref::steal(pairs_step_by_step(globals, v.array(), i, n, count).release());
+    }
+    if (!pairs) {
+      return {};
+    }
+    PyObject* block = PyTuple_New(2);
+    if (block == nullptr) {
+      return {};
+    }
+    PyTuple_SET_ITEM(block, 0, idx.release());
+    PyTuple_SET_ITEM(block, 1, pairs.release());
+    PyList_SET_ITEM(blocks.get(), k, block);
+  }
+  return blocks;
+}
+
+Ref dense_native(const ScannedVector& v) {
+  const std::span<const core::Block> blocks = v.scan.blocks;
+  if (blocks.empty()) {
+    return new_float64(0, 0);
+  }
+  if (blocks.size() == 1) {
+    return copy_of_pairs(v, blocks.front());
+  }
+  const auto rows = static_cast<npy_intp>(core::max_rows(blocks));
+  const auto cols = static_cast<npy_intp>(1 + 2 * blocks.size());
+  if (rows == 0) {
+    npy_intp dims[] = {0, cols};
+    return Ref::steal(PyArray_ZEROS(2, dims, NPY_DOUBLE, 0));
+  }
+  Ref out = new_float64(rows, cols);
+  if (out) {
+    core::fill_dense(v.values, blocks, static_cast<size_t>(rows), data_of(out), originals.nan);
+  }
+  return out;
+}
+
+Ref list_native(const ScannedVector& v) {
+  if (v.scan.blocks.empty()) {
+    return Ref::borrow(Py_None);
+  }
+  Ref out = Ref::steal(PyList_New(static_cast<Py_ssize_t>(v.scan.blocks.size())));
+  if (!out) {
+    return {};
+  }
+  Py_ssize_t k = 0;
+  for (const core::Block& b : v.scan.blocks) {
+    Ref pairs = copy_of_pairs(v, b);
+    if (!pairs) {
+      return {};
+    }
+    PyList_SET_ITEM(out.get(), k++, pairs.release());
+  }
+  return out;
+}
+
+// The splitter's blocks for `vec`, then `step_by_step` over them: for a
+// decoder whose native route cannot stand for the module-level code.
+template <typename StepByStep>
+PyObject* decode_module_level(PyObject* globals, PyObject* vec, StepByStep step_by_step) {
+  Object blocks = call_splitter(globals, vec);
+  return step_by_step(globals, blocks).release();
+}
+
+// kora_interpret_vector and kora_interpret_vector_list: `native` over the
+// scanned vector while the guards hold, else the module-level route from
+// where they stopped holding.
+template <typename Native, typename StepByStep>
+PyObject* decode(Function* self, PyObject* vec, Native native, StepByStep step_by_step) {
+  PyObject* globals = self->globals;
+  // if vec is None: return None
+  if (vec == Py_None) {
+    Py_RETURN_NONE;
+  }
+  if (!splitter_intact(globals)) {
+    return decode_module_level(globals, vec, step_by_step);
+  }
+  ScannedVector v;
+  if (!v.convert(vec)) {
+    return nullptr;
+  }
+  if (!numpy_intact(globals)) {
+    // The conversion rebound something: the splitter's loop and the rest of
+    // the decoder run as module-level code from here.
+    Object blocks = split_step_by_step(globals, v.array());
+    return step_by_step(globals, blocks).release();
+  }
+  if (!v.scan_values()) {
+    return nullptr;
+  }
+  if (v.needs_module_level()) {
+    Object blocks = split_step_by_step(globals, v.array());
+    return step_by_step(globals, blocks).release();
+  }
+  if (has_huge_padding(v.scan)) {
+    Ref blocks = block_list(globals, v);
+    return blocks ? step_by_step(globals, Object(std::move(blocks))).release() : nullptr;
+  }
+  return native(v).release();
+}
+
+}  // namespace
+
+PyObject* split_vector_blocks(Function* self, PyObject* const* args, Py_ssize_t, PyObject*) {
+  PyObject* globals = self->globals;
+  if (!numpy_intact(globals)) {
+    return split_module_level(globals, args[0]).release();
+  }
+  ScannedVector v;
+  if (!v.convert(args[0])) {
+    return nullptr;
+  }
+  // The conversion may have run the caller's code and rebound what the loop
+  // uses; then the loop runs as module-level code.
+  if (!numpy_intact(globals)) {
+    return split_step_by_step(globals, v.array()).release();
+  }
+  if (!v.scan_values()) {
+    return nullptr;
+  }
+  if (v.needs_module_level()) {
+    return split_step_by_step(globals, v.array()).release();
+  }
+  return block_list(globals, v).release();
+}
+
+PyObject* interpret_vector(Function* self, PyObject* const* args, Py_ssize_t, PyObject*) {
+  return decode(self, args[0], dense_native, dense_step_by_step);
+}
+
+PyObject* interpret_vector_list(Function* self, PyObject* const* args, Py_ssize_t, PyObject*) {
+  return decode(self, args[0], list_native, list_step_by_step);
+}
+
+}  // namespace pykora::binary
