@@ -9,10 +9,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-60}"
-mkdir -p build/fuzz fuzz/corpus fuzz/out
+mkdir -p fuzz/corpus fuzz/out
 
-clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-  -Inative native/core/vector_blocks.cpp fuzz/fuzz_vector_blocks.cpp -o build/fuzz/vector_blocks
+cmake -S . -B build/fuzz -DPYKORA_PYTHON=OFF -DPYKORA_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build/fuzz --target fuzz_vector_blocks >/dev/null
 
 # A few seeds: the documented shapes of the flattened vector.
 python - <<'PY'
@@ -28,7 +29,7 @@ for name, values in seeds.items():
     pathlib.Path("fuzz/corpus", name).write_bytes(struct.pack(f"<{len(values)}d", *values))
 PY
 
-build/fuzz/vector_blocks -max_total_time="$seconds" -print_final_stats=1 \
+build/fuzz/fuzz_vector_blocks -max_total_time="$seconds" -print_final_stats=1 \
   -artifact_prefix=fuzz/out/ -max_len=4096 fuzz/corpus 2>&1 | tee build/fuzz/last_run.log |
   grep -E "(DONE|INITED) |stat::|ERROR|invariant|SUMMARY" || true
 if grep -q -E "ERROR: (libFuzzer|AddressSanitizer)|invariant broken|runtime error" build/fuzz/last_run.log; then

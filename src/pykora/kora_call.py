@@ -6,16 +6,16 @@ read options themselves.
 """
 
 
-def kora_call_builtin():
+def kora_call_builtin() -> str:
     """Default command that runs the kora engine."""
     return "kora"
 
 
-def weftgen_call_builtin():
+def weftgen_call_builtin() -> str:
     """Default command that runs the weftgen tool."""
     return "weftgen"
 
 
-def kora_remote_script():
+def kora_remote_script() -> str | None:
     """Script that runs the engine on a remote host, or ``None`` when there is none."""
     return None
