@@ -3,7 +3,18 @@
 namespace pykora {
 namespace {
 PyObject* g_builtins = nullptr;
+
+// Borrowed lookup in the module namespace, then builtins, without raising
+// for a missing name (nullptr then, with no exception set).
+PyObject* peek_global(PyObject* globals, PyObject* name) {
+  PyObject* value = PyDict_GetItemWithError(globals, name);
+  if (value == nullptr && !PyErr_Occurred()) {
+    value = PyDict_GetItemWithError(g_builtins, name);
+  }
+  return value;
 }
+
+}  // namespace
 
 PyObject* builtins_namespace() { return g_builtins; }
 
@@ -17,14 +28,6 @@ bool init_builtins_namespace() {
   }
   g_builtins = Py_NewRef(PyModule_GetDict(module.get()));
   return true;
-}
-
-PyObject* peek_global(PyObject* globals, PyObject* name) {
-  PyObject* value = PyDict_GetItemWithError(globals, name);
-  if (value == nullptr && !PyErr_Occurred()) {
-    value = PyDict_GetItemWithError(g_builtins, name);
-  }
-  return value;
 }
 
 Ref load_global(PyObject* globals, PyObject* name) {

@@ -16,10 +16,6 @@ bool init_builtins_namespace();
 // the module namespace first, then the builtins. NameError if neither has it.
 Ref load_global(PyObject* globals, PyObject* name);
 
-// Borrowed lookup in the module namespace, then builtins, without raising
-// for a missing name (nullptr then, with no exception set).
-PyObject* peek_global(PyObject* globals, PyObject* name);
-
 template <typename... Args>
 Ref call(PyObject* callable, Args... args) {
   std::array<PyObject*, sizeof...(Args) + 1> stack{nullptr, args...};
