@@ -51,7 +51,56 @@ def _set_quietly():
         options.kora_set_option("malloc.lib", "mi")
 
 
+class _ProxyNumpy:
+    """NumPy behind another object: sends the decoders along their module-level route."""
+
+    def __getattr__(self, name):
+        return getattr(np, name)
+
+
+_PROXY = _ProxyNumpy()
+SNAN_COUNT = np.array([1.0, 0x7FF0000000000001], "<u8").view("<f8")
+SNAN_COUNT[0] = 1.0
+
+
+def module_level(function, vec, **rebound):
+    """One call of `function` with module globals rebound (np by default)."""
+    rebound = rebound or {"np": _PROXY}
+
+    def run():
+        saved = {name: binary.__dict__.get(name) for name in rebound}
+        binary.__dict__.update(rebound)
+        try:
+            function(vec)
+        finally:
+            for name, value in saved.items():
+                if value is None:
+                    del binary.__dict__[name]
+                else:
+                    binary.__dict__[name] = value
+
+    return run
+
+
+def _quiet(run):
+    def quiet():
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore")
+            try:
+                run()
+            except ValueError:
+                pass
+
+    return quiet
+
+
 CASES = [
+    ("split module-level", module_level(binary._split_vector_blocks, VECTOR), [VECTOR]),
+    ("dense module-level", module_level(binary.kora_interpret_vector, VECTOR), [VECTOR]),
+    ("marginals module-lvl", module_level(binary.kora_interpret_vector_list, VECTOR), [VECTOR]),
+    ("dense lazy max", module_level(binary.kora_interpret_vector, VECTOR, max=max), [VECTOR]),
+    ("split snan", _quiet(once(binary._split_vector_blocks, SNAN_COUNT)), [SNAN_COUNT]),
+    ("signature", once(getattr, binary.kora_interpret_vector, "__signature__"), []),
     ("read", once(binary.kora_read_binary_file, STREAM), [STREAM]),
     ("read missing", once(binary.kora_read_binary_file, MISSING), [MISSING]),
     ("read ragged", expect(ValueError, binary.kora_read_binary_file, RAGGED), [RAGGED]),
