@@ -271,6 +271,14 @@ def write_grid(
     out: TextIO, label: str, headers: Sequence[str], cells: Cells, rows: Shown, columns: Shown
 ) -> None:
     """Write a right-aligned table, exactly as ``_write_table`` would for the cells it shows."""
+    if len(rows) <= 1 and len(columns) == 1 and None not in rows + columns:
+        span, item = (rows or [range(0)])[0], columns[0]
+        assert span is not None and item is not None
+        if len(span) * len(item) <= _CHUNK:  # small and whole: format once, as ever
+            flat, n = cells(span.start, span.stop, item.start, item.stop) if span else [], len(item)
+            table = ([str(r), *flat[i * n : i * n + n]] for i, r in enumerate(span))
+            _write_table([label, *headers[item.start : item.stop]], table, out)
+            return
     row_gap = None in rows
     ranges = [span for span in rows if span is not None]
     label_width = max(len(label), 3 if row_gap else 0, *(len(str(r[-1])) for r in ranges))
@@ -535,14 +543,14 @@ def _count_text(count: int) -> str:
     return str(count) if count < 10**15 else f"{count:.6g}"
 
 
-def blocks_of(path: str, values: FloatArray) -> BlockLayout:
-    """``scan_blocks``, with a warning when the last block is padded with NaN.
+def warn_padding(path: str, values: FloatArray, layout: BlockLayout) -> None:
+    """Say so when the last block, just decoded, is padded with NaN.
 
     A block whose count runs past the end of the file decodes to that many
     rows all the same, nearly all NaN; a count of 1e7 in a 32-byte file means
-    ten million rows, which deserves a word before they are printed.
+    ten million rows, which deserves a word before they are printed. Said only
+    once the block decoded, so that a failure stays a single error line.
     """
-    layout = scan_blocks(path, values)
     available = layout.padding
     if available is not None:
         k = layout.n_blocks - 1
@@ -552,7 +560,6 @@ def blocks_of(path: str, values: FloatArray) -> BlockLayout:
             f"{_plural(layout.size, 'value')}, {available} of them for this block's pairs; "
             "the rest is NaN padding"
         )
-    return layout
 
 
 def decode_blocks(
@@ -569,6 +576,8 @@ def decode_blocks(
         raise RuntimeError(
             f"{path}: the block scan found {k1 - k0} blocks, the decoder {len(pairs)}"
         )
+    if k1 == layout.n_blocks:
+        warn_padding(path, values, layout)
     return pairs
 
 
@@ -689,9 +698,11 @@ def _show_matrix(args: argparse.Namespace, values: FloatArray, out: TextIO) -> N
     from pykora.binary import kora_interpret_vector
 
     max_rows, max_cols = _table_limits(args)
-    n_blocks = blocks_of(args.file, values).n_blocks
+    layout = scan_blocks(args.file, values)
     matrix = _decoded(args.file, kora_interpret_vector, values)
     assert matrix is not None
+    warn_padding(args.file, values, layout)
+    n_blocks = layout.n_blocks
     n_rows, n_columns = matrix.shape
     columns = MatrixColumns(n_columns)
     if args.format == "json":
@@ -794,7 +805,7 @@ def _write_block(
 
 def _show_marginals(args: argparse.Namespace, values: FloatArray, out: TextIO) -> None:
     max_rows, max_cols = _table_limits(args)
-    layout = blocks_of(args.file, values)
+    layout = scan_blocks(args.file, values)
     n_blocks = layout.n_blocks
     if args.format == "json":
         if not n_blocks:
@@ -888,7 +899,7 @@ def plot_series(args: argparse.Namespace, values: FloatArray) -> tuple[list[Seri
     limit = args.max_series
     if args.view == "raw":
         return [("values", np.arange(values.size, dtype=np.float64), values)], 1
-    layout = blocks_of(args.file, values)
+    layout = scan_blocks(args.file, values)
     if args.view == "marginals":
         drawable = np.flatnonzero(layout.counts > 0)
         series = []
@@ -898,6 +909,7 @@ def plot_series(args: argparse.Namespace, values: FloatArray) -> tuple[list[Seri
         return series, int(drawable.size)
     matrix = _decoded(args.file, kora_interpret_vector, values)
     assert matrix is not None
+    warn_padding(args.file, values, layout)
     if matrix.shape[1] == 2:  # a single block: its own (x, y) pairs
         label = block_label(0, layout.idx(values, 0))
         return ([(label, matrix[:, 0], matrix[:, 1])], 1) if matrix.size else ([], 0)
