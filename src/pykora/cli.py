@@ -271,10 +271,10 @@ def write_grid(
     out: TextIO, label: str, headers: Sequence[str], cells: Cells, rows: Shown, columns: Shown
 ) -> None:
     """Write a right-aligned table, exactly as ``_write_table`` would for the cells it shows."""
-    if len(rows) <= 1 and len(columns) == 1 and None not in rows + columns:
-        span, item = (rows or [range(0)])[0], columns[0]
-        assert span is not None and item is not None
-        if len(span) * len(item) <= _CHUNK:  # small and whole: format once, as ever
+    if len(rows) <= 1 and len(columns) == 1:
+        span, item = rows[0] if rows else range(0), columns[0]
+        if span is not None and item is not None and len(span) * len(item) <= _CHUNK:
+            # Small and whole, as most marginals' blocks are: format once.
             flat, n = cells(span.start, span.stop, item.start, item.stop) if span else [], len(item)
             table = ([str(r), *flat[i * n : i * n + n]] for i, r in enumerate(span))
             _write_table([label, *headers[item.start : item.stop]], table, out)
