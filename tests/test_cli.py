@@ -1,11 +1,15 @@
-"""python -m pykora, run as users run it: in a subprocess, on files that `example` writes."""
+"""python -m pykora, run as users run it: in a subprocess, on files that `example` writes
+and on generated files of a million values."""
 
-import csv
 import importlib.util
 import io
 import json
+import os
+import resource
+import socket
 import subprocess
 import sys
+import tempfile
 
 import numpy as np
 import pytest
@@ -21,23 +25,102 @@ from pykora.options import kora_get_option_default
 HAS_MATPLOTLIB = importlib.util.find_spec("matplotlib") is not None
 
 
-def run(*args, code=None):
-    cmd = [sys.executable, *(["-c", code] if code else ["-m", "pykora"]), *map(str, args)]
-    return subprocess.run(cmd, capture_output=True, text=True, timeout=120)
+def command(args, code=None):
+    return [sys.executable, *(["-c", code] if code else ["-m", "pykora"]), *map(str, args)]
+
+
+def capped(limit_mb):
+    """A preexec_fn that caps the address space, so that a run out of memory fails fast."""
+    if limit_mb is None:
+        return None
+    limit = limit_mb << 20
+    return lambda: resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+
+
+# One BLAS thread: each thread reserves address space, which a cap would count.
+ENV = {**os.environ, "OPENBLAS_NUM_THREADS": "1"}
+
+
+def run(*args, code=None, limit_mb=None, cwd=None, timeout=120):
+    return subprocess.run(
+        command(args, code),
+        capture_output=True,
+        text=True,
+        timeout=timeout,
+        preexec_fn=capped(limit_mb),
+        env=ENV,
+        cwd=cwd,
+    )
+
+
+# Starts a command and writes its peak RSS to a file. A child forked straight
+# from pytest would count pytest's own pages in its peak; this small parent's
+# pages are far fewer than any run of the command line's.
+MEASURE = (
+    "import os, subprocess, sys; p = subprocess.Popen(sys.argv[2:]);"
+    "_, status, usage = os.wait4(p.pid, 0);"
+    "open(sys.argv[1], 'w').write(f'{os.waitstatus_to_exitcode(status)} {usage.ru_maxrss}')"
+)
+
+
+def run_measured(*args, lines=None):
+    """(stdout, stderr, status, peak RSS in MB); with ``lines``, reads that many and hangs up."""
+    with tempfile.TemporaryDirectory() as scratch:
+        report, err_path = os.path.join(scratch, "usage"), os.path.join(scratch, "stderr")
+        with open(os.devnull, "rb") as stdin, open(err_path, "wb") as stderr:
+            cmd = [sys.executable, "-c", MEASURE, report, *command(args)]
+            proc = subprocess.Popen(
+                cmd, stdin=stdin, stdout=subprocess.PIPE, stderr=stderr, env=ENV
+            )
+            with proc:
+                if lines is None:
+                    out = proc.stdout.read()
+                else:
+                    out = b"".join(proc.stdout.readline() for _ in range(lines))
+                proc.stdout.close()
+        status, peak = map(int, open(report).read().split())
+        err = open(err_path, "rb").read()
+    return out.decode(), err.decode(), status, peak / 1024
+
+
+def generated_blocks(rng, n_blocks):
+    """[idx, n, x1, y1, ...] blocks with counts that round half to even or are <= 0."""
+    counts = rng.choice([-1.3, 0.0, 0.5, 1.0, 1.5, 2.5, 3.0], n_blocks)
+    lengths = 2 + 2 * np.rint(counts).clip(0).astype(np.int64)
+    starts = np.concatenate([[0], np.cumsum(lengths)[:-1]])
+    vec = rng.standard_normal(int(lengths.sum()) + 1)  # the last value is left over
+    vec[starts], vec[starts + 1] = np.arange(n_blocks) + 0.5, counts
+    return vec
+
+
+def long_blocks(rng, sizes):
+    """Blocks of many (x, y) pairs each, as marginal densities are."""
+    parts = [
+        [k + 1, n, *np.column_stack([np.linspace(-4, 4, n), rng.random(n)]).ravel()]
+        for k, n in enumerate(sizes)
+    ]
+    return np.concatenate([np.asarray(part, dtype=float) for part in parts])
 
 
 @pytest.fixture(scope="module")
 def demo(tmp_path_factory):
+    """The files `example` writes, and next to them two of about a million values each."""
     target = tmp_path_factory.mktemp("cli") / "new" / "demo"
     done = run("example", target)
     assert done.returncode == 0, done.stderr
     paths = done.stdout.split()
     assert [p.rsplit("/", 1)[1] for p in paths] == ["stream.dat", "quantiles.dat", "marginals.dat"]
+    rng = np.random.default_rng(10)
+    generated_blocks(rng, 300_000).astype("<f8").tofile(target / "many-blocks.dat")
+    sizes = [60_000, 1, 0, 150_000, 20_000, 2, 90_000, 170_000]
+    long_blocks(rng, sizes).astype("<f8").tofile(target / "long-blocks.dat")
     return target
 
 
-def flat(items):
-    return [x for item in items for x in flat(item)] if isinstance(items, list) else [items]
+@pytest.fixture(scope="module")
+def base_rss(demo):
+    """Peak RSS in MB of showing a file of eight values: the interpreter and its modules."""
+    return run_measured("show", demo / "stream.dat")[3]
 
 
 def printed_numbers(text, view, fmt):
@@ -45,53 +128,158 @@ def printed_numbers(text, view, fmt):
     if fmt == "json":
         doc = json.loads(text, parse_constant=pytest.fail)  # strict JSON: no bare NaN
         key = {"raw": "values", "matrix": "rows"}.get(view)
-        items = doc[key] if key else [block["pairs"] for block in doc["blocks"]]
-    else:
-        width = {"raw": 1, "marginals": 2}.get(view, 0)  # 0: a matrix row is all numbers
-        items = [row[-width:] for row in list(csv.reader(io.StringIO(text)))[1:]]
-    return np.array([float(x) for x in flat(items)])
+        items = doc[key] if key else [pair for block in doc["blocks"] for pair in block["pairs"]]
+        return np.array(items, dtype=float).ravel()  # float() reads "NaN", "inf" and "-inf"
+    columns = {"raw": [1], "marginals": [2, 3]}.get(view)  # None: a matrix row is all numbers
+    table = np.loadtxt(io.StringIO(text), delimiter=",", skiprows=1, usecols=columns, ndmin=2)
+    return table.ravel()
+
+
+SCALE = ["many-blocks.dat", "long-blocks.dat"]  # generated, a million values each
 
 
 @pytest.mark.parametrize(
     "name, view",
     [("stream.dat", "raw"), ("quantiles.dat", "matrix"), ("marginals.dat", "matrix")]
-    + [("quantiles.dat", "marginals"), ("marginals.dat", "marginals")],
+    + [("quantiles.dat", "marginals"), ("marginals.dat", "marginals")]
+    + [(SCALE[0], "raw"), (SCALE[0], "marginals"), (SCALE[1], "matrix")],
 )
 @pytest.mark.parametrize("fmt", ["table", "csv", "json"])
-def test_show_prints_what_the_decoders_return(demo, name, view, fmt):
-    done = run("show", demo / name, "--as", view, "--format", fmt)
-    assert done.returncode == 0 and done.stderr == ""
+def test_show_prints_what_the_decoders_return(demo, base_rss, name, view, fmt):
+    out, err, status, rss = run_measured("show", demo / name, "--as", view, "--format", fmt)
+    assert status == 0 and err == ""
+    # Text is written as it is formatted: memory grows with the file, not with its text.
+    assert rss - base_rss < 20 + 6 * (demo / name).stat().st_size / 2**20
     values = kora_read_binary_file(demo / name)
     decode = {"raw": lambda v: [v], "matrix": lambda v: [kora_interpret_vector(v)]}
     arrays = decode.get(view, kora_interpret_vector_list)(values)
     want = np.concatenate([a.ravel() for a in arrays])
-    assert ("NaN" in done.stdout) == bool(np.isnan(want).any())
     if fmt != "table":
-        np.testing.assert_array_equal(printed_numbers(done.stdout, view, fmt), want)
+        assert ("NaN" in out) == bool(np.isnan(want).any())
+        np.testing.assert_array_equal(printed_numbers(out, view, fmt), want)
         return
-    summary = done.stdout.splitlines()[0]
+    summary = out.splitlines()[0]
     assert f"{values.size} values" in summary and f"{sum(map(len, arrays))} rows" in summary
     assert view == "raw" or f"{len(_split_vector_blocks(values))} blocks" in summary
 
 
-NAN_COUNT, INF_COUNT = (np.array([1, n, 1, 2], "<f8").tobytes() for n in (np.nan, np.inf))
+@pytest.mark.parametrize("view, fmt", [("raw", "json"), ("matrix", "csv")])
+def test_csv_and_json_start_at_once_and_stop_quietly_when_the_reader_hangs_up(
+    demo, base_rss, view, fmt
+):
+    out, err, status, rss = run_measured(
+        "show", demo / SCALE[0], "--as", view, "--format", fmt, lines=3
+    )
+    assert out.count("\n") == 3 and out[0] in "{x"
+    assert err == "" and status in (0, 1)
+    assert rss - base_rss < 20 + 6 * (demo / SCALE[0]).stat().st_size / 2**20
+
+
+def table_cells(text):
+    """The summary line of a `show` table, and its cells as {(block, row): {column: cell}}."""
+    summary, *lines = text.splitlines()
+    cells, block, header = {}, None, None
+    for line in lines:
+        words = line.split()
+        if line.startswith("block "):
+            block, header = line.split(":")[0], None
+        elif not words or words[0] == "...":
+            continue  # a blank line, blocks left out or rows left out
+        elif header is None:
+            header = words
+        else:
+            cells[block, words[0]] = dict(zip(header[1:], words[1:], strict=True))
+    return summary, cells
 
 
 @pytest.mark.parametrize(
-    "content, view, status",
-    [(None, "raw", 1), ("dir", "raw", 1), (b"x" * 12, "raw", 2), (NAN_COUNT, "matrix", 2)]
-    + [(NAN_COUNT, "marginals", 2), (INF_COUNT, "marginals", 2)],
+    "name, view, options, rows, columns",
+    [(SCALE[0], "raw", [], 20, 1), (SCALE[0], "matrix", [], 20, 9)]
+    + [(SCALE[0], "marginals", [], 20, 2), (SCALE[1], "marginals", ["--max-rows", "5"], 5, 2)]
+    + [(SCALE[1], "matrix", ["--max-rows", "7", "--max-cols", "3"], 7, 3)],
 )
-def test_bad_files_end_with_one_line_and_a_status(tmp_path, content, view, status):
+def test_big_tables_show_first_and_last_rows_and_columns_of_the_full_table(
+    demo, name, view, options, rows, columns
+):
+    part = run("show", demo / name, "--as", view, *options)
+    whole = run("show", demo / name, "--as", view, "--all")
+    assert part.returncode == whole.returncode == 0 and part.stderr == whole.stderr == ""
+    summary, shown = table_cells(part.stdout)
+    full_summary, full = table_cells(whole.stdout)
+    for key, row in shown.items():
+        assert {c: v for c, v in row.items() if c != "..."}.items() <= full[key].items()
+    # Marginals count an empty block's line as one of the rows shown.
+    empty, full_empty = (done.stdout.count(": 0 rows\n") for done in (part, whole))
+    assert len(shown) + empty == min(rows, len(full) + full_empty)
+    width = len(next(iter(full.values())))
+    assert {len(row) - ("..." in row) for row in shown.values()} == {min(columns, width)}
+    n_lines = part.stdout.count("\n")
+    assert n_lines <= (4 * rows + 3 if view == "marginals" else rows + 3)
+    left, left_columns = len(full) - len(shown), width - min(columns, width)
+    assert summary.startswith(full_summary) and "left out" not in full_summary
+    assert f"; {left} rows" in summary if left else "rows left" not in summary
+    assert f"{left_columns} columns" in summary if left_columns else "column" not in summary
+
+
+@pytest.mark.parametrize("view", ["matrix", "marginals"])
+@pytest.mark.parametrize("count, fmt", [(10_000_000, "table"), (1000, "csv"), (1000, "json")])
+def test_a_count_beyond_the_file_is_reported_and_decoded_as_ever(tmp_path, view, count, fmt):
     path = tmp_path / "result.dat"
+    np.array([1, count, 0.1, 10], "<f8").tofile(path)
+    done = run("show", path, "--as", view, "--format", fmt, limit_mb=1024)
+    assert done.returncode == 0
+    (warning,) = done.stderr.splitlines()
+    assert warning.startswith("pykora: warning: ") and "NaN padding" in warning
+    assert f"declares {count} pairs" in warning and "4 values, 2 of them" in warning
+    if fmt != "table":
+        want = kora_interpret_vector(kora_read_binary_file(path)).ravel()
+        np.testing.assert_array_equal(printed_numbers(done.stdout, view, fmt), want)
+        return
+    summary, cells = table_cells(done.stdout)
+    assert f"{count} rows" in summary and len(done.stdout) < 2000
+    block = "block 0 (idx 1)" if view == "marginals" else None
+    assert cells[block, "0"] == {"x": "0.1", "y": "10"}
+    assert cells[block, str(count - 1)] == {"x": "NaN", "y": "NaN"}
+
+
+NAN_COUNT, INF_COUNT, HUGE_COUNT = (
+    np.array([1, n, 1, 2], "<f8").tobytes() for n in (np.nan, np.inf, 1e9)
+)
+
+
+@pytest.mark.parametrize(
+    "content, view, status, says",
+    [(None, "raw", 1, "no such file"), ("dir", "raw", 1, "directory")]
+    + [(b"x" * 12, "raw", 2, "multiple of 8"), (NAN_COUNT, "matrix", 2, "blocks")]
+    + [(NAN_COUNT, "marginals", 2, "blocks"), (INF_COUNT, "marginals", 2, "blocks")]
+    # Refused before reading: /dev/zero never ends and a FIFO waits for a writer.
+    + [("/dev/zero", "raw", 1, "character device"), ("fifo", "raw", 1, "FIFO")]
+    + [("socket", "marginals", 1, "socket")]
+    # 1e9 pairs of NaN padding are 16 GB: more memory than the run may take.
+    + [(HUGE_COUNT, "matrix", 1, "not enough memory"), (HUGE_COUNT, "marginals", 1, "memory")],
+    ids=lambda v: {NAN_COUNT: "nan-count", INF_COUNT: "inf-count", HUGE_COUNT: "1e9-count"}.get(
+        v, "12-bytes" if isinstance(v, bytes) else None
+    ),
+)
+def test_bad_files_end_with_one_line_and_a_status(tmp_path, content, view, status, says):
+    path = tmp_path / "result.dat"
+    listener = socket.socket(socket.AF_UNIX) if content == "socket" else None
     if content == "dir":
         path.mkdir()
+    elif content == "fifo":
+        os.mkfifo(path)
+    elif listener:
+        listener.bind(str(path))
+    elif isinstance(content, str):
+        path.symlink_to(content)
     elif content is not None:
         path.write_bytes(content)
-    done = run("show", path, "--as", view)
+    with listener or io.StringIO():
+        done = run("show", path, "--as", view, limit_mb=1024, timeout=30)
     assert done.returncode == status
     assert done.stdout == "" and "Traceback" not in done.stderr
     assert done.stderr.startswith("pykora: error: ") and done.stderr.count("\n") == 1
+    assert says in done.stderr
 
 
 @pytest.mark.parametrize("args", [[], ["show"], ["show", "x.dat", "--as", "cube"], ["frobnicate"]])
@@ -134,6 +322,64 @@ def test_plot_writes_a_png(demo, tmp_path, name, view):
     assert out.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
     image = matplotlib.image.imread(out)
     assert image.ndim == 3 and image.shape[0] > 100 and image.std() > 0
+
+
+@pytest.mark.skipif(not HAS_MATPLOTLIB, reason="matplotlib is not installed")
+@pytest.mark.parametrize(
+    "output, options, says",
+    [("myplot", [], "suffix"), ("name.", [], "suffix"), ("existing", [], "directory")]
+    + [("existing/", [], "directory"), ("out.png", ["--dpi", "100000"], "--dpi")],
+)
+def test_plot_writes_exactly_the_path_given_or_nothing(demo, tmp_path, output, options, says):
+    (tmp_path / "existing").mkdir()
+    done = run("plot", demo / "marginals.dat", "-o", output, *options, cwd=tmp_path)
+    assert done.returncode == 2 and done.stdout == "" and "Traceback" not in done.stderr
+    assert done.stderr.startswith("pykora: error: ") and done.stderr.count("\n") == 1
+    assert says in done.stderr
+    assert [p.name for p in tmp_path.rglob("*")] == ["existing"]
+
+
+# Runs the command line with matplotlib's Axes.plot recording every line it is given.
+PLOT_SPY = """
+import json, sys
+import matplotlib.axes
+drawn = []
+def spy(self, x, y, **style):
+    drawn.append([style["label"], [float(v) for v in x], [float(v) for v in y]])
+    return real(self, x, y, **style)
+real, matplotlib.axes.Axes.plot = matplotlib.axes.Axes.plot, spy
+from pykora.cli import main
+status = main(sys.argv[2:])
+with open(sys.argv[1], "w") as report:
+    json.dump(drawn, report)
+raise SystemExit(status)
+"""
+
+
+@pytest.mark.skipif(not HAS_MATPLOTLIB, reason="matplotlib is not installed")
+@pytest.mark.parametrize(
+    "name, view, options, drawn",
+    [("marginals.dat", "matrix", [], 2), ("marginals.dat", "marginals", [], 2)]
+    + [(SCALE[0], "marginals", [], 20), (SCALE[0], "matrix", ["--max-series", "3"], 3)],
+)
+def test_plot_draws_each_block_against_its_own_x(demo, tmp_path, name, view, options, drawn):
+    report, image = tmp_path / "drawn.json", tmp_path / "out.png"
+    done = run(report, "plot", demo / name, "--as", view, "-o", image, *options, code=PLOT_SPY)
+    assert done.returncode == 0 and done.stdout == f"{image}\n"
+    assert image.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+    series = json.loads(report.read_text())
+    marginals = kora_interpret_vector_list(kora_read_binary_file(demo / name))
+    drawable = [k for k, pairs in enumerate(marginals) if len(pairs)]
+    assert len(series) == drawn
+    for (label, x, y), k in zip(series, drawable, strict=False):
+        n = len(marginals[k])
+        assert label.startswith(f"block {k} (idx ")
+        np.testing.assert_array_equal(np.column_stack([x[:n], y[:n]]), marginals[k])
+        assert np.isnan(x[n:] + y[n:]).all()  # the matrix pads shorter blocks
+    left = len(drawable) - drawn
+    assert done.stderr.count("\n") == bool(left) and (f" {left} left out" in done.stderr) == bool(
+        left
+    )
 
 
 def test_plot_without_matplotlib_names_the_extra(demo, tmp_path):
