@@ -104,15 +104,15 @@ def long_blocks(rng, sizes):
 
 @pytest.fixture(scope="module")
 def demo(tmp_path_factory):
-    """The files `example` writes, and next to them two of about a million values each."""
+    """The files `example` writes, and next to them two of about 300,000 values each."""
     target = tmp_path_factory.mktemp("cli") / "new" / "demo"
     done = run("example", target)
     assert done.returncode == 0, done.stderr
     paths = done.stdout.split()
     assert [p.rsplit("/", 1)[1] for p in paths] == ["stream.dat", "quantiles.dat", "marginals.dat"]
     rng = np.random.default_rng(10)
-    generated_blocks(rng, 300_000).astype("<f8").tofile(target / "many-blocks.dat")
-    sizes = [60_000, 1, 0, 150_000, 20_000, 2, 90_000, 170_000]
+    generated_blocks(rng, 100_000).astype("<f8").tofile(target / "many-blocks.dat")
+    sizes = [20_000, 1, 0, 50_000, 7_000, 2, 30_000, 57_000]
     long_blocks(rng, sizes).astype("<f8").tofile(target / "long-blocks.dat")
     return target
 
@@ -135,7 +135,7 @@ def printed_numbers(text, view, fmt):
     return table.ravel()
 
 
-SCALE = ["many-blocks.dat", "long-blocks.dat"]  # generated, a million values each
+SCALE = ["many-blocks.dat", "long-blocks.dat"]  # generated, about 300,000 values each
 
 
 @pytest.mark.parametrize(
