@@ -1,6 +1,7 @@
 // _cpu_default_string and kora_get_option_default: the default table.
-#include "common/calls.hpp"
 #include "options/defaults.hpp"
+
+#include "common/calls.hpp"
 #include "options/functions.hpp"
 #include "options/state.hpp"
 
@@ -65,7 +66,7 @@ Ref default_table(PyObject* threads) {
   // Copying the prebuilt table clones its hash table in one step; replacing
   // the thread count keeps the entry in its place.
   Ref dict = Ref::steal(PyDict_Copy(table.prototype));
-  if (!dict || PyDict_SetItem(dict.get(), table.keys[table.num_threads], threads) < 0) {
+  if (!dict || PyDict_SetItem(dict.get(), table.num_threads_key, threads) < 0) {
     return {};
   }
   return dict;
