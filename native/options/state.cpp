@@ -138,6 +138,7 @@ bool init_state() {
              {&names.startswith, "startswith"},
              {&names.get, "get"},
              {&names.keys, "keys"},
+             {&names.update, "update"},
              {&names.kora_call, "kora.call"},
              {&names.weftgen_call, "weftgen.call"},
              {&names.kora_mode, "kora.mode"},

@@ -14,7 +14,7 @@ struct Names {
   PyObject *os, *warnings, *kora_call_builtin, *weftgen_call_builtin, *kora_remote_script, *any_mb,
       *store, *cpu_default_string, *get_option_default, *get_option, *set_one, *post_set_checks;
   // attributes and methods
-  PyObject *cpu_count, *path, *exists, *warn, *lower, *startswith, *get, *keys;
+  PyObject *cpu_count, *path, *exists, *warn, *lower, *startswith, *get, *keys, *update;
   // option keys and texts the functions use
   PyObject *kora_call, *weftgen_call, *kora_mode, *malloc_lib, *working_directory,
       *braidwell_features, *experimental, *compact, *remote, *kora_remote, *default_, *slash;
