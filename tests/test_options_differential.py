@@ -117,14 +117,91 @@ def _path_check_overwrites_value(mod):
     return mod._KORA_OPTIONS
 
 
+def _membership_tests_rebind_store(mod):
+    seen = []
+
+    class Store(dict):
+        def __contains__(self, key):
+            seen.append(key)
+            if len(seen) == 4:  # "kora.call" in _KORA_OPTIONS, before the read
+                mod._KORA_OPTIONS = {"kora.call": "new"}
+            return dict.__contains__(self, key)
+
+    class Key(str):
+        __hash__ = str.__hash__
+
+        def __ne__(self, other):
+            mod._KORA_OPTIONS = {"keep": "new"}
+            return str.__ne__(self, other)
+
+    mod._KORA_OPTIONS = Store({"kora.call": "old", "weftgen.call": "w"})
+    first = mod.kora_get_option("kora.call")
+    mod._KORA_OPTIONS = {"keep": "old", "kora.call": "k", "weftgen.call": "w"}
+    return first, mod.kora_get_option(Key("keep")), seen
+
+
+def _message_operand_rebinds_warnings(mod):
+    heard = []
+
+    class Warnings:
+        @staticmethod
+        def warn(message):
+            heard.append(message)
+
+    class Text(str):
+        def __radd__(self, other):
+            mod.warnings = Warnings  # the call already holds the real warnings.warn
+            return str.__add__(other, str(self))
+
+    mod._KORA_OPTIONS["malloc.lib"] = Text("/no/such/lib.so")
+    mod._KORA_OPTIONS["working.directory"] = Text("/tmp/ü")
+    mod._post_set_checks()
+    return heard
+
+
+def _repr_of_value_added_with_its_own_addition(mod):
+    class Shown(str):
+        def __radd__(self, other):
+            return "shown by __radd__"
+
+    class Library:
+        def __repr__(self):
+            return Shown("library")
+
+    path = type("Path", (), {"exists": staticmethod(lambda _: False)})
+    mod.os = type("Os", (), {"path": path, "cpu_count": staticmethod(lambda: 4)})
+    mod._KORA_OPTIONS["malloc.lib"] = Library()
+    mod._post_set_checks()
+
+
+def _defaults_and_store_given_as_pairs(mod):
+    class Store:
+        def __contains__(self, key):
+            return True
+
+        def __iter__(self):
+            return iter([("kora.call", "k"), ("keep", "on")])
+
+        def get(self, key, default=None):
+            return None
+
+    mod._KORA_OPTIONS = Store()
+    everything = mod.kora_get_option()
+    mod.kora_get_option_default = lambda: [("only.key", 1)]
+    return everything, mod.kora_get_option()
+
+
 @pytest.mark.parametrize(
     "scenario",
-    [_remote_script_overwrites_marker, _remote_script_rebinds_store, _path_check_overwrites_value],
-)
+    [_remote_script_overwrites_marker, _remote_script_rebinds_store, _path_check_overwrites_value,
+     _membership_tests_rebind_store, _message_operand_rebinds_warnings,
+     _repr_of_value_added_with_its_own_addition, _defaults_and_store_given_as_pairs],
+)  # fmt: skip
 def test_callbacks_that_change_the_store(opts, ref, monkeypatch, scenario):
     results = []
     for mod in (opts, ref):
-        for name in ["_KORA_OPTIONS", "os", "kora_remote_script"]:
+        for name in ["_KORA_OPTIONS", "os", "kora_remote_script", "warnings",
+                     "kora_get_option_default"]:  # fmt: skip
             monkeypatch.setattr(mod, name, getattr(mod, name))
         with warnings.catch_warnings(record=True) as caught:
             warnings.simplefilter("always")

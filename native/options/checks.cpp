@@ -1,5 +1,4 @@
 // _post_set_checks: the value checks run after every change of options.
-#include "common/calls.hpp"
 #include "options/defaults.hpp"
 #include "options/functions.hpp"
 #include "options/state.hpp"
@@ -7,150 +6,152 @@
 namespace pykora::options {
 namespace {
 
-Ref get_option(PyObject* globals, PyObject* key) {
-  Ref lookup = load_global(globals, names.get_option);
-  return lookup ? call(lookup.get(), key) : Ref{};
+Object text(const char* s) { return Object::steal(PyUnicode_FromString(s)); }
+
+// kora_get_option(key)
+Object get_option(PyObject* globals, PyObject* key) {
+  Object lookup = global(globals, names.get_option);
+  return lookup(key);
 }
 
-bool store_value(PyObject* globals, PyObject* key, PyObject* value) {
-  Ref store = load_global(globals, names.store);
-  return store && PyObject_SetItem(store.get(), key, value) == 0;
+// _KORA_OPTIONS[key] = value, with `value` already computed: the store is
+// looked up only now, as the assignment looks it up after its right side.
+void store_value(PyObject* globals, PyObject* key, const Object& value) {
+  Object store = global(globals, names.store);
+  store.set_item(Object::borrow(key), value);
 }
 
-bool warn(PyObject* globals, PyObject* message) {
-  Ref warnings = load_global(globals, names.warnings);
-  Ref function = warnings ? getattr(warnings.get(), names.warn) : Ref{};
-  return function && call(function.get(), message);
+// warnings.warn, looked up before its argument is built, as the call
+// `warnings.warn(<message>)` does.
+Object warn_function(PyObject* globals) {
+  Object warnings = global(globals, names.warnings);
+  return warnings.attr(names.warn);
 }
 
-// os.path.exists(arg): 1, 0 or -1 on error.
-int path_exists(PyObject* globals, PyObject* arg) {
-  Ref os = load_global(globals, names.os);
-  Ref path = os ? getattr(os.get(), names.path) : Ref{};
-  Ref exists = path ? getattr(path.get(), names.exists) : Ref{};
-  Ref result = exists ? call(exists.get(), arg) : Ref{};
-  return result ? PyObject_IsTrue(result.get()) : -1;
+// head + value + tail
+Object framed(const char* head, const Object& value, const char* tail) {
+  Object head_text = text(head);
+  Object left = head_text + value;
+  Object tail_text = text(tail);
+  return left + tail_text;
 }
 
-// "malloc.lib" takes the value the default table gives it.
-bool restore_malloc_default(PyObject* globals) {
+// os.path.exists(arg)
+bool path_exists(PyObject* globals, const Object& arg) {
+  Object os = global(globals, names.os);
+  Object path = os.attr(names.path);
+  Object exists = path.attr(names.exists);
+  Object result = exists(arg);
+  return result.truth();
+}
+
+// _KORA_OPTIONS["malloc.lib"] = kora_get_option_default()["malloc.lib"]
+void restore_malloc_default(PyObject* globals) {
   Defaults defaults;
   if (!defaults.fetch(globals)) {
-    return false;
+    throw PythonError{};
   }
-  Ref value = defaults.rebound()
-                  ? Ref::steal(PyObject_GetItem(defaults.rebound(), names.malloc_lib))
-                  : Ref::borrow(defaults.table_value(names.malloc_lib));
-  return value && store_value(globals, names.malloc_lib, value.get());
+  Object value;
+  if (defaults.rebound()) {
+    value = defaults.rebound()[names.malloc_lib];
+  } else {
+    value = Object::borrow(defaults.table_value(names.malloc_lib));
+  }
+  store_value(globals, names.malloc_lib, value);
 }
 
-// head + value + tail, with the value as its own text.
-Ref framed(const char* head, PyObject* value, const char* tail) {
-  Ref head_text = Ref::steal(PyUnicode_FromString(head));
-  Ref tail_text = head_text ? Ref::steal(PyUnicode_FromString(tail)) : Ref{};
-  Ref left = tail_text ? Ref::steal(PyNumber_Add(head_text.get(), value)) : Ref{};
-  return left ? Ref::steal(PyNumber_Add(left.get(), tail_text.get())) : Ref{};
+void check_mode(PyObject* globals) {
+  // mode = kora_get_option("kora.mode")
+  Object mode = get_option(globals, names.kora_mode);
+  // if not (mode == "compact" or mode == "classic" or mode == "twostage" or
+  //         mode == "experimental"): raise ValueError(...)
+  // The tuple's membership test is that chain, in that order; its identity
+  // shortcut only ever meets an exact str, whose == nobody can observe.
+  if (!contains(table.modes, mode)) {
+    PyErr_SetString(PyExc_ValueError,
+                    "Invalid 'kora.mode'. Must be 'compact', 'classic', 'twostage', or "
+                    "'experimental'.");
+    throw PythonError{};
+  }
+  // if mode == "experimental": _KORA_OPTIONS["kora.mode"] = "compact"
+  if ((mode == names.experimental).truth()) {
+    store_value(globals, names.kora_mode, Object::borrow(names.compact));
+  }
 }
 
-bool check_mode(PyObject* globals) {
-  Ref mode = get_option(globals, names.kora_mode);
-  const int accepted = mode ? PySequence_Contains(table.modes, mode.get()) : -1;
-  if (accepted <= 0) {
-    if (accepted == 0) {
-      PyErr_SetString(PyExc_ValueError,
-                      "Invalid 'kora.mode'. Must be 'compact', 'classic', 'twostage', or "
-                      "'experimental'.");
-    }
+// isinstance(arg, str) and arg.startswith("/")
+bool is_absolute_text(const Object& arg) {
+  if (!PyUnicode_Check(arg.get())) {
     return false;
   }
-  const int experimental = PyObject_RichCompareBool(mode.get(), names.experimental, Py_EQ);
-  if (experimental <= 0) {
-    return experimental == 0;
+  if (PyUnicode_CheckExact(arg.get())) {
+    return PyUnicode_GET_LENGTH(arg.get()) > 0 && PyUnicode_READ_CHAR(arg.get(), 0) == '/';
   }
-  return store_value(globals, names.kora_mode, names.compact);
+  Object starts = arg.method(names.startswith, names.slash);
+  return starts.truth();
 }
 
-// 1 when `arg` is a str starting with "/", 0 when not, -1 on error.
-int is_absolute_text(PyObject* arg) {
-  if (!PyUnicode_Check(arg)) {
-    return 0;
+void check_malloc_lib(PyObject* globals) {
+  // arg = kora_get_option("malloc.lib")
+  Object arg = get_option(globals, names.malloc_lib);
+  // if arg is None or arg == "default":
+  //     _KORA_OPTIONS["malloc.lib"] = kora_get_option_default()["malloc.lib"]
+  if (arg.is(Py_None) || (arg == names.default_).truth()) {
+    restore_malloc_default(globals);
+    return;
   }
-  if (PyUnicode_CheckExact(arg)) {
-    return PyUnicode_GET_LENGTH(arg) > 0 && PyUnicode_READ_CHAR(arg, 0) == '/';
+  // elif isinstance(arg, str) and arg.startswith("/") and not os.path.exists(arg):
+  if (is_absolute_text(arg) && !path_exists(globals, arg)) {
+    //     warnings.warn("User-defined library for option 'malloc.lib', " + arg
+    //                   + ", does not exist. Using default.")
+    Object warn = warn_function(globals);
+    Object message = framed("User-defined library for option 'malloc.lib', ", arg,
+                            ", does not exist. Using default.");
+    warn(message);
+    //     _KORA_OPTIONS["malloc.lib"] = kora_get_option_default()["malloc.lib"]
+    restore_malloc_default(globals);
+    return;
   }
-  Ref starts = call_method(arg, names.startswith, names.slash);
-  return starts ? PyObject_IsTrue(starts.get()) : -1;
+  // elif not (arg == "default" or arg == "compiler" or arg == "je" or arg == "tc" or
+  //           arg == "mi") and not os.path.exists(arg):
+  if (contains(table.malloc_names, arg) || path_exists(globals, arg)) {
+    return;
+  }
+  //     warnings.warn("Value for option 'malloc.lib' = " + repr(arg)
+  //                   + " may not be available on this system.")
+  Object warn = warn_function(globals);
+  Object shown = Object::steal(PyObject_Repr(arg.get()));
+  Object message =
+      framed("Value for option 'malloc.lib' = ", shown, " may not be available on this system.");
+  warn(message);
 }
 
-bool check_malloc_lib(PyObject* globals) {
-  Ref arg = get_option(globals, names.malloc_lib);
-  if (!arg) {
-    return false;
-  }
-  int use_default = arg.get() == Py_None;
-  if (!use_default) {
-    use_default = PyObject_RichCompareBool(arg.get(), names.default_, Py_EQ);
-    if (use_default < 0) {
-      return false;
-    }
-  }
-  if (use_default) {
-    return restore_malloc_default(globals);
-  }
-
-  int missing_absolute = is_absolute_text(arg.get());
-  if (missing_absolute == 1) {
-    const int exists = path_exists(globals, arg.get());
-    missing_absolute = exists < 0 ? -1 : !exists;
-  }
-  if (missing_absolute < 0) {
-    return false;
-  }
-  if (missing_absolute) {
-    Ref message = framed("User-defined library for option 'malloc.lib', ", arg.get(),
-                         ", does not exist. Using default.");
-    return message && warn(globals, message.get()) && restore_malloc_default(globals);
-  }
-
-  const int known = PySequence_Contains(table.malloc_names, arg.get());
-  if (known != 0) {
-    return known == 1;
-  }
-  const int exists = path_exists(globals, arg.get());
-  if (exists != 0) {
-    return exists == 1;
-  }
-  Ref message = Ref::steal(PyUnicode_FromFormat(
-      "Value for option 'malloc.lib' = %R may not be available on this system.", arg.get()));
-  return message && warn(globals, message.get());
-}
-
-bool check_working_directory(PyObject* globals) {
-  Ref wdir = get_option(globals, names.working_directory);
-  if (!wdir) {
-    return false;
-  }
+void check_working_directory(PyObject* globals) {
+  // wdir = kora_get_option("working.directory")
+  Object wdir = get_option(globals, names.working_directory);
+  // if isinstance(wdir, str) and _any_mb(wdir):
   if (!PyUnicode_Check(wdir.get())) {
-    return true;
+    return;
   }
-  Ref any_mb = load_global(globals, names.any_mb);
-  Ref multibyte = any_mb ? call(any_mb.get(), wdir.get()) : Ref{};
-  const int found = multibyte ? PyObject_IsTrue(multibyte.get()) : -1;
-  if (found <= 0) {
-    return found == 0;
+  Object any_mb = global(globals, names.any_mb);
+  Object multibyte = any_mb(wdir);
+  if (!multibyte.truth()) {
+    return;
   }
-  Ref message = framed("*** working.directory=[", wdir.get(),
-                       "] contains multibyte characters. This may fail on some systems.");
-  return message && warn(globals, message.get());
+  //     warnings.warn("*** working.directory=[" + wdir
+  //                   + "] contains multibyte characters. This may fail on some systems.")
+  Object warn = warn_function(globals);
+  Object message = framed("*** working.directory=[", wdir,
+                          "] contains multibyte characters. This may fail on some systems.");
+  warn(message);
 }
 
 }  // namespace
 
 PyObject* post_set_checks(Function* self, PyObject* const*, Py_ssize_t, PyObject*) {
-  PyObject* globals = self->globals;
-  if (!check_mode(globals) || !check_malloc_lib(globals) || !check_working_directory(globals)) {
-    return nullptr;
-  }
+  check_mode(self->globals);
+  check_malloc_lib(self->globals);
+  check_working_directory(self->globals);
   Py_RETURN_NONE;
 }
 

@@ -1,6 +1,7 @@
 // _cpu_default_string and kora_get_option_default: the default table.
 #include "options/defaults.hpp"
 
+#include "common/boundary.hpp"
 #include "common/calls.hpp"
 #include "options/functions.hpp"
 #include "options/state.hpp"
@@ -21,44 +22,37 @@ Ref text_of(long long cpus) {
                                               static_cast<Py_ssize_t>(text.size)));
 }
 
-}  // namespace
+// _cpu_default_string for a count that is not an exact int: its own truth
+// test, comparisons and formatting decide the text.
+Object threads_text_step_by_step(PyObject* cpus) {
+  const Object one = integer(1);
+  const Object sixteen = integer(16);
+  // n = os.cpu_count() or 1
+  Object n = Object::borrow(cpus);
+  if (!n.truth()) {
+    n = one;
+  }
+  // if not n < 16: n = 16
+  if (!(n < sixteen).truth()) {
+    n = sixteen;
+  }
+  // if not n > 1: n = 1
+  if (!compare(n, one, Py_GT).truth()) {
+    n = one;
+  }
+  // return f"{n}:1"
+  Object text = Object::steal(PyObject_Format(n.get(), nullptr));
+  return Object::steal(PyUnicode_FromFormat("%U:1", text.get()));
+}
 
+// "num.threads" for what os.cpu_count() returned; null with the exception
+// set on failure, since Defaults::fetch needs it too.
 Ref threads_text(PyObject* cpus) {
   // The common case, an exact int, needs no round trips through Python.
   if (PyLong_CheckExact(cpus)) {
     return text_of(saturated(cpus));
   }
-  // Anything else goes through the same truth test, comparisons and
-  // formatting that module-level code would apply.
-  Ref n = Ref::borrow(cpus);
-  const int known = PyObject_IsTrue(n.get());
-  if (known < 0) {
-    return {};
-  }
-  Ref one = Ref::steal(PyLong_FromLong(1));
-  Ref sixteen = Ref::steal(PyLong_FromLong(16));
-  if (!one || !sixteen) {
-    return {};
-  }
-  if (!known) {
-    n = one;
-  }
-  const int below = PyObject_RichCompareBool(n.get(), sixteen.get(), Py_LT);
-  if (below < 0) {
-    return {};
-  }
-  if (!below) {
-    n = sixteen;
-  }
-  const int above = PyObject_RichCompareBool(n.get(), one.get(), Py_GT);
-  if (above < 0) {
-    return {};
-  }
-  if (!above) {
-    n = one;
-  }
-  Ref text = Ref::steal(PyObject_Format(n.get(), nullptr));
-  return text ? Ref::steal(PyUnicode_FromFormat("%U:1", text.get())) : Ref{};
+  return Ref::steal(guarded_call([&] { return threads_text_step_by_step(cpus).release(); }));
 }
 
 // The default table as a new dict, with `threads` as "num.threads".
@@ -66,29 +60,20 @@ Ref default_table(PyObject* threads) {
   // Copying the prebuilt table clones its hash table in one step; replacing
   // the thread count keeps the entry in its place.
   Ref dict = Ref::steal(PyDict_Copy(table.prototype));
-  if (!dict || PyDict_SetItem(dict.get(), table.keys[table.num_threads], threads) < 0) {
+  if (!dict || PyDict_SetItem(dict.get(), table.num_threads_key, threads) < 0) {
     return {};
   }
   return dict;
 }
 
-Ref cpu_count(PyObject* globals) {
-  Ref os = load_global(globals, names.os);
-  Ref function = os ? getattr(os.get(), names.cpu_count) : Ref{};
-  return function ? call(function.get()) : Ref{};
+// os.cpu_count(), through whatever the module binds as `os` now.
+Object cpu_count(PyObject* globals) {
+  Object os = global(globals, names.os);
+  Object function = os.attr(names.cpu_count);
+  return function();
 }
 
-Ref call_global(PyObject* globals, PyObject* name) {
-  Ref callable = load_global(globals, name);
-  return callable ? call(callable.get()) : Ref{};
-}
-
-void raise_unknown_option(PyObject* key) {
-  Ref message = Ref::steal(PyUnicode_FromFormat("Unknown option '%S'", key));
-  if (message) {
-    PyErr_SetObject(PyExc_KeyError, message.get());
-  }
-}
+}  // namespace
 
 bool Defaults::fetch(PyObject* globals) {
   Ref function = load_global(globals, names.get_option_default);
@@ -96,8 +81,12 @@ bool Defaults::fetch(PyObject* globals) {
     return false;
   }
   if (function.get() != own_get_option_default) {
-    rebound_ = call(function.get());
-    return static_cast<bool>(rebound_);
+    Ref result = call(function.get());
+    if (!result) {
+      return false;
+    }
+    rebound_ = Object(std::move(result));
+    return true;
   }
   Ref helper = load_global(globals, names.cpu_default_string);
   if (!helper) {
@@ -110,7 +99,7 @@ bool Defaults::fetch(PyObject* globals) {
   // The module's own helper: os.cpu_count() is all of it that anyone can
   // observe; an exact int count cannot fail to format, so the text waits
   // until a caller needs it.
-  Ref cpus = cpu_count(globals);
+  Ref cpus = Ref::steal(guarded_call([&] { return cpu_count(globals).release(); }));
   if (!cpus) {
     return false;
   }
@@ -131,7 +120,10 @@ PyObject* Defaults::num_threads() {
 
 Ref Defaults::table_dict() {
   PyObject* threads = num_threads();
-  return threads ? default_table(threads) : Ref{};
+  if (threads == nullptr) {
+    return {};
+  }
+  return default_table(threads);
 }
 
 PyObject* Defaults::table_value(PyObject* key) {
@@ -144,13 +136,15 @@ PyObject* Defaults::table_value(PyObject* key) {
 }
 
 PyObject* cpu_default_string(Function* self, PyObject* const*, Py_ssize_t, PyObject*) {
-  Ref cpus = cpu_count(self->globals);
-  return cpus ? threads_text(cpus.get()).release() : nullptr;
+  Object cpus = cpu_count(self->globals);
+  return threads_text(cpus.get()).release();
 }
 
 PyObject* get_option_default(Function* self, PyObject* const*, Py_ssize_t, PyObject*) {
-  Ref threads = call_global(self->globals, names.cpu_default_string);
-  return threads ? default_table(threads.get()).release() : nullptr;
+  // "num.threads": _cpu_default_string(), the rest of the table fixed
+  Object helper = global(self->globals, names.cpu_default_string);
+  Object threads = helper();
+  return default_table(threads.get()).release();
 }
 
 }  // namespace pykora::options

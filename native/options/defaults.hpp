@@ -1,8 +1,8 @@
 // What kora_get_option_default gives, as the other functions of
-// pykora.options use it: the default table, and the CPU-count default.
+// pykora.options use it.
 #pragma once
 
-#include "common/ref.hpp"
+#include "common/object.hpp"
 
 namespace pykora::options {
 
@@ -11,11 +11,14 @@ namespace pykora::options {
 // (its _cpu_default_string call, itself reduced to os.cpu_count() while the
 // module binds its own) and the entries are read from the table; otherwise
 // `rebound` holds what the rebound function returned.
+//
+// Every lookup starts here, so none of it throws: a failure is reported as
+// false, null or nullptr with the exception set.
 class Defaults {
  public:
   bool fetch(PyObject* globals);
-  // The rebound function's result, or null while the table is used.
-  PyObject* rebound() const { return rebound_.get(); }
+  // The rebound function's result; empty while the table is used.
+  const Object& rebound() const { return rebound_; }
   // The table as a new dict, in table order.
   Ref table_dict();
   // The table's value for `key`, an exact str, borrowed; nullptr when it has
@@ -25,19 +28,9 @@ class Defaults {
  private:
   PyObject* num_threads();
 
-  Ref rebound_;
+  Object rebound_;
   Ref num_threads_;     // the "num.threads" text, once made
   long long cpus_ = 0;  // os.cpu_count(), when the text is still to be made
 };
-
-// "num.threads" for what os.cpu_count() returned, as _cpu_default_string
-// makes it.
-Ref threads_text(PyObject* cpus);
-
-// The default table as a new dict, with `threads` as "num.threads".
-Ref default_table(PyObject* threads);
-
-// os.cpu_count() through the module's `os`.
-Ref cpu_count(PyObject* globals);
 
 }  // namespace pykora::options

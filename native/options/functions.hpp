@@ -1,7 +1,14 @@
 // The seven functions of pykora.options, and what they share.
+//
+// A function body replays module-level Python step by step through Object,
+// which throws PythonError when a step raises; the function boundary turns
+// that into the interpreter's NULL. The shortcuts for the common case (the
+// module's own helpers still bound, exact str keys, a dict store) stay
+// explicit C API code that needs no exception to do its work.
 #pragma once
 
 #include "common/function.hpp"
+#include "common/object.hpp"
 
 namespace pykora::options {
 
@@ -13,10 +20,13 @@ NativeFunction set_one;                     // _set_one (setting.cpp)
 NativeFunction post_set_checks;             // _post_set_checks (checks.cpp)
 NativeFunction enabled_braidwell_features;  // kora_enabled_Braidwell_features (lookup.cpp)
 
-// The module-level name `name`, called without arguments.
-Ref call_global(PyObject* globals, PyObject* name);
+// `item in container`
+template <ObjectLike Container, ObjectLike Item>
+bool contains(const Container& container, const Item& item) {
+  return checked(PySequence_Contains(Object::raw(container), Object::raw(item))) == 1;
+}
 
-// KeyError("Unknown option '<key>'").
-void raise_unknown_option(PyObject* key);
+// raise KeyError("Unknown option '<key>'")
+[[noreturn]] void raise_unknown_option(PyObject* key);
 
 }  // namespace pykora::options

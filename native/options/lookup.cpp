@@ -1,5 +1,4 @@
 // kora_get_option and kora_enabled_Braidwell_features: reading options.
-#include "common/calls.hpp"
 #include "options/defaults.hpp"
 #include "options/functions.hpp"
 #include "options/state.hpp"
@@ -17,18 +16,22 @@ bool same_text(PyObject* exact_str, PyObject* interned) {
 // "kora.call" and "weftgen.call" for whichever of them is not stored.
 class WorkingDefaults {
  public:
-  bool build(PyObject* globals) {
+  // defaults = kora_get_option_default()
+  // if "kora.call" not in _KORA_OPTIONS: defaults["kora.call"] = kora_call_builtin()
+  // if "weftgen.call" not in _KORA_OPTIONS: defaults["weftgen.call"] = weftgen_call_builtin()
+  void build(PyObject* globals) {
     if (!base_.fetch(globals)) {
-      return false;
+      throw PythonError{};
     }
-    return add_computed(globals, names.kora_call, names.kora_call_builtin, kora_call_) &&
-           add_computed(globals, names.weftgen_call, names.weftgen_call_builtin, weftgen_call_);
+    add_computed(globals, names.kora_call, names.kora_call_builtin, kora_call_);
+    add_computed(globals, names.weftgen_call, names.weftgen_call_builtin, weftgen_call_);
   }
 
-  // `key in defaults` and, when it is, `defaults[key]`: 1 with `value` set,
-  // 0 when absent, -1 on error.
-  int find(PyObject* key, Ref& value) {
+  // `key in defaults` and, when it is, `defaults[key]`: the value, or an
+  // empty Object when the key is absent.
+  Object find(PyObject* key) {
     if (!base_.rebound() && PyUnicode_CheckExact(key)) {
+      // An exact str against the table: its hash and == are str's own.
       PyObject* found = nullptr;
       if (same_text(key, names.kora_call)) {
         found = kora_call_.get();
@@ -36,139 +39,123 @@ class WorkingDefaults {
         found = weftgen_call_.get();
       } else {
         found = base_.table_value(key);
-        if (found == nullptr && PyErr_Occurred()) {
-          return -1;
+        if (found == nullptr) {
+          checked(PyErr_Occurred() ? -1 : 0);
         }
       }
-      value = Ref::borrow(found);
-      return found != nullptr;
+      return found != nullptr ? Object::borrow(found) : Object();
     }
     // Keys of other types meet a real mapping, with their own __eq__ and __hash__.
-    PyObject* mapping = base_.rebound() ? base_.rebound() : materialized();
-    if (mapping == nullptr) {
-      return -1;
+    const Object& mapping = base_.rebound() ? base_.rebound() : materialized();
+    if (!contains(mapping, key)) {
+      return Object();
     }
-    const int present = PySequence_Contains(mapping, key);
-    if (present == 1) {
-      value = Ref::steal(PyObject_GetItem(mapping, key));
-      return value ? 1 : -1;
-    }
-    return present;
+    return mapping[key];
   }
 
   // defaults[key]
-  Ref item(PyObject* key) {
+  Object item(PyObject* key) {
     if (base_.rebound()) {
-      return Ref::steal(PyObject_GetItem(base_.rebound(), key));
+      return base_.rebound()[key];
     }
-    Ref value;
-    const int found = find(key, value);
-    if (found == 0) {
+    Object value = find(key);
+    if (!value) {
       PyErr_SetObject(PyExc_KeyError, key);
+      throw PythonError{};
     }
     return value;
   }
 
-  // The working defaults as a new dict, in their order.
-  Ref to_dict() {
+  // dict(defaults)
+  Object to_dict() {
     if (base_.rebound()) {
-      Ref dict = Ref::steal(PyDict_New());
-      if (!dict || PyDict_Merge(dict.get(), base_.rebound(), 1) < 0) {
-        return {};
-      }
-      return dict;
+      Object dict_type = Object::borrow(reinterpret_cast<PyObject*>(&PyDict_Type));
+      return dict_type(base_.rebound());
     }
     Ref dict = base_.table_dict();
     if (!dict ||
         (kora_call_ && PyDict_SetItem(dict.get(), names.kora_call, kora_call_.get()) < 0) ||
         (weftgen_call_ &&
          PyDict_SetItem(dict.get(), names.weftgen_call, weftgen_call_.get()) < 0)) {
-      return {};
+      throw PythonError{};
     }
-    return dict;
+    return Object(std::move(dict));
   }
 
  private:
-  // defaults[key] = builtin() unless the key is stored.
-  bool add_computed(PyObject* globals, PyObject* key, PyObject* builtin, Ref& slot) {
-    Ref store = load_global(globals, names.store);
-    const int stored = store ? PySequence_Contains(store.get(), key) : -1;
-    if (stored != 0) {
-      return stored == 1;
+  // if <key> not in _KORA_OPTIONS: defaults[<key>] = <builtin>()
+  void add_computed(PyObject* globals, PyObject* key, PyObject* builtin, Object& slot) {
+    Object store = global(globals, names.store);
+    if (contains(store, key)) {
+      return;
     }
-    Ref value = call_global(globals, builtin);
-    if (!value) {
-      return false;
-    }
+    Object function = global(globals, builtin);
+    Object value = function();
     if (base_.rebound()) {
-      return PyObject_SetItem(base_.rebound(), key, value.get()) == 0;
+      base_.rebound().set_item(Object::borrow(key), value);
+      return;
     }
-    slot = value;
-    return true;
+    slot = std::move(value);
   }
 
-  PyObject* materialized() {
+  const Object& materialized() {
     if (!materialized_) {
       materialized_ = to_dict();
     }
-    return materialized_.get();
+    return materialized_;
   }
 
   Defaults base_;
-  Ref kora_call_, weftgen_call_;
-  Ref materialized_;
+  Object kora_call_, weftgen_call_;
+  Object materialized_;
 };
 
-// A str whose lower() is "remote" or "kora.remote" stands for the remote
-// script: 1 when `value` is such a marker, 0 when not, -1 on error.
-int is_remote_marker(PyObject* value) {
-  if (!PyUnicode_Check(value)) {
-    return 0;
+// isinstance(value, str) and (value.lower() == "remote" or ... == "kora.remote"),
+// with lower() asked once and its result compared with each marker in turn.
+bool is_remote_marker(const Object& value) {
+  if (!PyUnicode_Check(value.get())) {
+    return false;
   }
-  Ref lowered = call_method(value, names.lower);
-  if (!lowered) {
-    return -1;
+  Object lowered = value.method(names.lower);
+  if ((lowered == names.remote).truth()) {
+    return true;
   }
-  const int remote = PyObject_RichCompareBool(lowered.get(), names.remote, Py_EQ);
-  if (remote != 0) {
-    return remote;
-  }
-  return PyObject_RichCompareBool(lowered.get(), names.kora_remote, Py_EQ);
+  return (lowered == names.kora_remote).truth();
 }
 
-// `value`, or the remote script when `value` is a remote marker and the
-// script is truthy.
-Ref resolve_remote(PyObject* globals, Ref value) {
-  const int marker = is_remote_marker(value.get());
-  if (marker <= 0) {
-    return marker < 0 ? Ref{} : value;
+// if <value is a remote marker>:
+//     rem = kora_remote_script()
+//     if rem: value = rem
+Object resolve_remote(PyObject* globals, Object value) {
+  if (!is_remote_marker(value)) {
+    return value;
   }
-  Ref script = call_global(globals, names.kora_remote_script);
-  const int usable = script ? PyObject_IsTrue(script.get()) : -1;
-  if (usable < 0) {
-    return {};
+  Object script = global(globals, names.kora_remote_script);
+  Object rem = script();
+  if (rem.truth()) {
+    return rem;
   }
-  return usable ? script : value;
+  return value;
 }
 
-// The effective "kora.call": stored, else its computed default; resolved.
-Ref kora_call_value(PyObject* globals, WorkingDefaults& defaults) {
-  Ref store = load_global(globals, names.store);
-  const int stored = store ? PySequence_Contains(store.get(), names.kora_call) : -1;
-  if (stored < 0) {
-    return {};
+// The effective "kora.call".
+Object kora_call_value(PyObject* globals, WorkingDefaults& defaults) {
+  // if "kora.call" in _KORA_OPTIONS: value = _KORA_OPTIONS["kora.call"]
+  // else: value = defaults["kora.call"]
+  Object store = global(globals, names.store);
+  Object value;
+  if (contains(store, names.kora_call)) {
+    Object current = global(globals, names.store);
+    value = current[names.kora_call];
+  } else {
+    value = defaults.item(names.kora_call);
   }
-  Ref value = stored ? Ref::steal(PyObject_GetItem(store.get(), names.kora_call))
-                     : defaults.item(names.kora_call);
-  return value ? resolve_remote(globals, value) : Ref{};
+  return resolve_remote(globals, std::move(value));
 }
 
 // The effective value of one key, or KeyError for an unknown key.
-Ref value_of(PyObject* globals, WorkingDefaults& defaults, PyObject* key) {
-  Ref store = load_global(globals, names.store);
-  if (!store) {
-    return {};
-  }
+Object value_of(PyObject* globals, WorkingDefaults& defaults, PyObject* key) {
+  Object store = global(globals, names.store);
   if (PyUnicode_CheckExact(key) && PyDict_CheckExact(store.get())) {
     // An exact str against the dict store: one lookup says all that the
     // membership test and the comparisons would.
@@ -177,114 +164,102 @@ Ref value_of(PyObject* globals, WorkingDefaults& defaults, PyObject* key) {
     }
     PyObject* stored = PyDict_GetItemWithError(store.get(), key);
     if (stored != nullptr) {
-      return Ref::borrow(stored);
+      return Object::borrow(stored);
     }
-    if (PyErr_Occurred()) {
-      return {};
-    }
+    checked(PyErr_Occurred() ? -1 : 0);
   } else {
-    // key in store and key != "kora.call"
-    int stored = PySequence_Contains(store.get(), key);
-    if (stored == 1) {
-      stored = PyObject_RichCompareBool(key, names.kora_call, Py_NE);
-      if (stored == 1) {
-        return Ref::steal(PyObject_GetItem(store.get(), key));
-      }
+    // if key in _KORA_OPTIONS and key != "kora.call": value = _KORA_OPTIONS[key]
+    if (contains(store, key) && compare(key, names.kora_call, Py_NE).truth()) {
+      Object current = global(globals, names.store);
+      return current[key];
     }
-    if (stored < 0) {
-      return {};
-    }
-    const int kora_call = PyObject_RichCompareBool(key, names.kora_call, Py_EQ);
-    if (kora_call != 0) {
-      return kora_call < 0 ? Ref{} : kora_call_value(globals, defaults);
+    // elif key == "kora.call": ...
+    if (compare(key, names.kora_call, Py_EQ).truth()) {
+      return kora_call_value(globals, defaults);
     }
   }
-  Ref value;
-  const int found = defaults.find(key, value);
-  if (found == 0) {
+  // elif key in defaults: value = defaults[key]
+  // else: raise KeyError(f"Unknown option '{key}'")
+  Object value = defaults.find(key);
+  if (!value) {
     raise_unknown_option(key);
   }
-  return found == 1 ? value : Ref{};
+  return value;
 }
 
-Ref all_options(PyObject* globals, WorkingDefaults& defaults) {
-  Ref out = defaults.to_dict();
-  Ref store = out ? load_global(globals, names.store) : Ref{};
-  if (!store || PyDict_Update(out.get(), store.get()) < 0) {
-    return {};
-  }
-  store = load_global(globals, names.store);
-  if (!store) {
-    return {};
-  }
-  Ref stored;
+Object all_options(PyObject* globals, WorkingDefaults& defaults) {
+  // out = dict(defaults)
+  Object out = defaults.to_dict();
+  // out.update(_KORA_OPTIONS)
+  Object store = global(globals, names.store);
   if (PyDict_CheckExact(store.get())) {
-    PyObject* found = PyDict_GetItemWithError(store.get(), names.kora_call);
-    if (found == nullptr && PyErr_Occurred()) {
-      return {};
-    }
-    stored = Ref::borrow(found != nullptr ? found : Py_None);
+    checked(PyDict_Update(out.get(), store.get()));
   } else {
-    stored = call_method(store.get(), names.get, names.kora_call);
-    if (!stored) {
-      return {};
+    out.method(names.update, store);
+  }
+  // stored = _KORA_OPTIONS.get("kora.call")
+  Object current = global(globals, names.store);
+  Object stored;
+  if (PyDict_CheckExact(current.get())) {
+    PyObject* found = PyDict_GetItemWithError(current.get(), names.kora_call);
+    if (found == nullptr) {
+      checked(PyErr_Occurred() ? -1 : 0);
     }
+    stored = Object::borrow(found != nullptr ? found : Py_None);
+  } else {
+    stored = current.method(names.get, names.kora_call);
   }
-  const int marker = is_remote_marker(stored.get());
-  if (marker <= 0) {
-    return marker < 0 ? Ref{} : out;
-  }
-  Ref script = call_global(globals, names.kora_remote_script);
-  const int usable = script ? PyObject_IsTrue(script.get()) : -1;
-  if (usable < 0 || (usable && PyDict_SetItem(out.get(), names.kora_call, script.get()) < 0)) {
-    return {};
+  // if <stored is a remote marker>:
+  //     rem = kora_remote_script()
+  //     if rem: out["kora.call"] = rem
+  if (is_remote_marker(stored)) {
+    Object script = global(globals, names.kora_remote_script);
+    Object rem = script();
+    if (rem.truth()) {
+      checked(PyDict_SetItem(out.get(), names.kora_call, rem.get()));
+    }
   }
   return out;
 }
 
 }  // namespace
 
+void raise_unknown_option(PyObject* key) {
+  Object message = Object::steal(PyUnicode_FromFormat("Unknown option '%S'", key));
+  PyErr_SetObject(PyExc_KeyError, message.get());
+  throw PythonError{};
+}
+
 PyObject* get_option(Function* self, PyObject* const* args, Py_ssize_t, PyObject*) {
   PyObject* globals = self->globals;
   PyObject* option = args[0];
   WorkingDefaults defaults;
-  if (!defaults.build(globals)) {
-    return nullptr;
-  }
+  defaults.build(globals);
+  // if option is None: ... return out
   if (option == Py_None) {
     return all_options(globals, defaults).release();
   }
+  // keys = [option] if isinstance(option, str) else list(option)
+  // ... return out_list[0] if isinstance(option, str) else out_list
   if (PyUnicode_Check(option)) {
     return value_of(globals, defaults, option).release();
   }
-  Ref keys = Ref::steal(PySequence_List(option));
-  if (!keys) {
-    return nullptr;
-  }
+  Object keys = Object::steal(PySequence_List(option));
   // The key list is ours alone: nothing else can change it meanwhile.
   const Py_ssize_t count = PyList_GET_SIZE(keys.get());
-  Ref out = Ref::steal(PyList_New(count));
-  if (!out) {
-    return nullptr;
-  }
+  Object out = Object::steal(PyList_New(count));
   for (Py_ssize_t i = 0; i < count; ++i) {
-    Ref value = value_of(globals, defaults, PyList_GET_ITEM(keys.get(), i));
-    if (!value) {
-      return nullptr;
-    }
+    Object value = value_of(globals, defaults, PyList_GET_ITEM(keys.get(), i));
     PyList_SET_ITEM(out.get(), i, value.release());
   }
   return out.release();
 }
 
 PyObject* enabled_braidwell_features(Function* self, PyObject* const*, Py_ssize_t, PyObject*) {
-  Ref get_option = load_global(self->globals, names.get_option);
-  Ref value = get_option ? call(get_option.get(), names.braidwell_features) : Ref{};
-  const int enabled = value ? PyObject_IsTrue(value.get()) : -1;
-  if (enabled < 0) {
-    return nullptr;
-  }
-  return Py_NewRef(enabled ? Py_True : Py_False);
+  // return bool(kora_get_option("Braidwell.features"))
+  Object lookup = global(self->globals, names.get_option);
+  Object value = lookup(names.braidwell_features);
+  return Py_NewRef(value.truth() ? Py_True : Py_False);
 }
 
 }  // namespace pykora::options

@@ -12,26 +12,30 @@ PyObject* own_cpu_default_string = nullptr;
 
 namespace {
 
-Ref text(std::string_view s) {
-  return Ref::steal(PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size())));
+// An interned text.
+Ref interned(std::string_view s) {
+  PyObject* text = PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size()));
+  if (text != nullptr) {
+    PyUnicode_InternInPlace(&text);
+  }
+  return Ref::steal(text);
 }
 
 // A tuple of interned texts.
 template <size_t N>
-PyObject* text_tuple(const std::array<std::string_view, N>& texts) {
+Ref text_tuple(const std::array<std::string_view, N>& texts) {
   Ref tuple = Ref::steal(PyTuple_New(N));
   if (!tuple) {
-    return nullptr;
+    return {};
   }
   for (size_t i = 0; i < N; ++i) {
-    PyObject* item = text(texts[i]).release();
-    if (item == nullptr) {
-      return nullptr;
+    Ref item = interned(texts[i]);
+    if (!item) {
+      return {};
     }
-    PyUnicode_InternInPlace(&item);
-    PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), item);
+    PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), item.release());
   }
-  return tuple.release();
+  return tuple;
 }
 
 Ref default_value(const core::OptionDefault& entry) {
@@ -44,19 +48,16 @@ Ref default_value(const core::OptionDefault& entry) {
       return Ref::borrow(Py_False);
     case core::DefaultKind::kInteger:
       return Ref::steal(PyLong_FromLong(entry.integer));
-    case core::DefaultKind::kText: {
-      PyObject* value = text(entry.text).release();
-      if (value != nullptr) {
-        PyUnicode_InternInPlace(&value);
-      }
-      return Ref::steal(value);
-    }
+    case core::DefaultKind::kText:
+      return interned(entry.text);
     case core::DefaultKind::kCpuThreads:
       return {};
   }
   return {};
 }
 
+// Builds every object of the table first and publishes them only once all
+// exist: a failure part way (the import then fails) releases what was made.
 bool init_table() {
   Ref index = Ref::steal(PyDict_New());
   Ref valid = Ref::steal(PySet_New(nullptr));
@@ -64,30 +65,26 @@ bool init_table() {
   if (!index || !valid || !prototype) {
     return false;
   }
-  Table built{};
+  std::array<Ref, core::kDefaultTable.size()> values;
+  Ref num_threads_key;
   for (size_t i = 0; i < core::kDefaultTable.size(); ++i) {
     const core::OptionDefault& entry = core::kDefaultTable[i];
-    PyObject* key = text(entry.key).release();
-    if (key == nullptr) {
-      return false;
-    }
-    PyUnicode_InternInPlace(&key);
-    built.keys[i] = key;
+    Ref key = interned(entry.key);
     Ref position = Ref::steal(PyLong_FromSize_t(i));
-    if (!position || PyDict_SetItem(index.get(), key, position.get()) < 0 ||
-        PySet_Add(valid.get(), key) < 0) {
+    if (!key || !position || PyDict_SetItem(index.get(), key.get(), position.get()) < 0 ||
+        PySet_Add(valid.get(), key.get()) < 0) {
       return false;
     }
     if (entry.kind == core::DefaultKind::kCpuThreads) {
-      built.num_threads = i;
+      num_threads_key = key;
     } else {
-      built.values[i] = default_value(entry).release();
-      if (built.values[i] == nullptr) {
+      values[i] = default_value(entry);
+      if (!values[i]) {
         return false;
       }
     }
-    PyObject* value = built.values[i] != nullptr ? built.values[i] : Py_None;
-    if (PyDict_SetItem(prototype.get(), key, value) < 0) {
+    PyObject* value = values[i] ? values[i].get() : Py_None;
+    if (PyDict_SetItem(prototype.get(), key.get(), value) < 0) {
       return false;
     }
   }
@@ -95,15 +92,22 @@ bool init_table() {
       PySet_Add(valid.get(), names.weftgen_call) < 0) {
     return false;
   }
-  built.index = index.release();
-  built.prototype = prototype.release();
-  built.valid_keys = PyFrozenSet_New(valid.get());
-  built.modes = text_tuple(core::kModes);
-  built.malloc_names = text_tuple(core::kMallocNames);
-  if (built.valid_keys == nullptr || built.modes == nullptr || built.malloc_names == nullptr) {
+  Ref valid_keys = Ref::steal(PyFrozenSet_New(valid.get()));
+  Ref modes = text_tuple(core::kModes);
+  Ref malloc_names = text_tuple(core::kMallocNames);
+  if (!valid_keys || !modes || !malloc_names) {
     return false;
   }
-  table = built;  // kept for the life of the process
+  // Kept for the life of the process.
+  for (size_t i = 0; i < values.size(); ++i) {
+    table.values[i] = values[i].release();
+  }
+  table.num_threads_key = num_threads_key.release();
+  table.index = index.release();
+  table.prototype = prototype.release();
+  table.valid_keys = valid_keys.release();
+  table.modes = modes.release();
+  table.malloc_names = malloc_names.release();
   return true;
 }
 
@@ -134,6 +138,7 @@ bool init_state() {
              {&names.startswith, "startswith"},
              {&names.get, "get"},
              {&names.keys, "keys"},
+             {&names.update, "update"},
              {&names.kora_call, "kora.call"},
              {&names.weftgen_call, "weftgen.call"},
              {&names.kora_mode, "kora.mode"},
