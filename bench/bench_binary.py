@@ -1,6 +1,6 @@
 """Time pykora.binary against its plain NumPy twin, side by side in one process.
 
-Run by hand:  python bench/bench_binary.py [--quick] [--repeat N]
+Run by hand, from the checkout's top:  python -m bench.bench_binary [--quick] [--repeat N]
 
 Times are the best of --repeat runs of one call each. "speedup" is reference time divided by
 native time. The file read is also compared with np.fromfile, and the peak memory of one read
@@ -18,12 +18,11 @@ from pathlib import Path
 
 import numpy as np
 
-TESTS = Path(__file__).resolve().parent.parent / "tests"
-sys.path.insert(0, str(TESTS))
+import pykora.binary
+from tests.support import reference_binary
 
-import reference_binary  # noqa: E402
-
-import pykora.binary  # noqa: E402
+# The checkout's top, where children import tests.support from.
+TOP = Path(__file__).resolve().parent.parent
 
 DECODERS = ("kora_interpret_vector", "kora_interpret_vector_list", "_split_vector_blocks")
 
@@ -32,8 +31,8 @@ DECODERS = ("kora_interpret_vector", "kora_interpret_vector_list", "_split_vecto
 # importing cannot hide the read; elsewhere the ru_maxrss delta is all there is.
 PEAK_CHILD = """
 import json, resource, sys
-sys.path.insert(0, {tests!r})
-import numpy, pykora.binary, reference_binary
+import numpy, pykora.binary
+from tests.support import reference_binary
 module = pykora.binary if {native!r} else reference_binary
 
 def peak_kib():
@@ -70,8 +69,10 @@ def flattened(n_blocks, pairs, seed=0):
 
 
 def peak_ratio(path, native, size):
-    code = textwrap.dedent(PEAK_CHILD.format(tests=str(TESTS), native=native, path=str(path)))
-    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
+    code = textwrap.dedent(PEAK_CHILD.format(native=native, path=str(path)))
+    done = subprocess.run(
+        [sys.executable, "-c", code], capture_output=True, text=True, check=True, cwd=TOP
+    )
     report = json.loads(done.stdout)
     assert report["n"] * 8 == size
     return report["kib"] * 1024 / size

@@ -1,6 +1,7 @@
 """Time python -m pykora on result files of real size and report each run's peak memory.
 
-Run by hand:  python bench/bench_cli.py [--only WORD] [--command CMD] [--timeout S]
+Run by hand, from the checkout's top:
+    python -m bench.bench_cli [--only WORD] [--command CMD] [--timeout S]
 
 The files are generated once into a temporary directory:
 

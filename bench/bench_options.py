@@ -1,6 +1,6 @@
 """Time pykora.options against its plain-Python twin, side by side in one process.
 
-Run by hand:  python bench/bench_options.py [--repeat N] [--number N]
+Run by hand, from the checkout's top:  python -m bench.bench_options [--repeat N] [--number N]
 
 Both modules get the same stand-in for ``os`` during the run, with a cheap cpu_count, so the
 numbers show the cost of the options code rather than that of the CPU-count query.
@@ -10,13 +10,9 @@ import argparse
 import os
 import sys
 import timeit
-from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests"))
-
-import reference_options  # noqa: E402
-
-import pykora.options  # noqa: E402
+import pykora.options
+from tests.support import reference_options
 
 CASES = [
     ('kora_get_option("keep")', lambda m: m.kora_get_option("keep"), 3.0),

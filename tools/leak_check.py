@@ -2,7 +2,7 @@
 checks that nothing leaks: reference counts of the inputs, traced Python
 memory and the process's resident size must not grow with the number of calls.
 
-    python tools/leak_check.py [--calls 100000] [--rounds 3] [--case NAME ...]
+    python -m tools.leak_check [--calls 100000] [--rounds 3] [--case NAME ...]
 
 A leak costs something on every call, so it shows in every round of calls.
 Growth that happens once (the interpreter resizing its interned-string table,
@@ -18,7 +18,7 @@ import gc
 import sys
 import tracemalloc
 
-from exercise import CASES
+from tools.exercise import CASES
 
 PAGE_KIB = 4
 # The smallest block malloc hands out: a native allocation that leaks on

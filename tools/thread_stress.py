@@ -1,6 +1,6 @@
 """Threads hammering both native modules at once, and reader scaling.
 
-    python tools/thread_stress.py [--threads 8] [--seconds 5]
+    python -m tools.thread_stress [--threads 8] [--seconds 5]
 
 Each thread decodes random vectors (checked against the plain NumPy
 reference), reads result files (checked against their contents) and sets
@@ -16,15 +16,12 @@ import tempfile
 import threading
 import time
 from concurrent.futures import ThreadPoolExecutor
-from pathlib import Path
 
 import numpy as np
 
-sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests"))
-import reference_binary as reference  # noqa: E402
-
-import pykora.binary as binary  # noqa: E402
-import pykora.options as options  # noqa: E402
+import pykora.binary as binary
+import pykora.options as options
+from tests.support import reference_binary as reference
 
 DECODERS = ("_split_vector_blocks", "kora_interpret_vector", "kora_interpret_vector_list")
 

@@ -17,8 +17,7 @@ PYTHONMALLOC=malloc valgrind --tool=memcheck --leak-check=full --show-leak-kinds
   --errors-for-leak-kinds=definite --num-callers=40 --track-origins=yes --log-file="$log" \
   "$python_bin" - "$calls" <<'PY'
 import sys
-sys.path.insert(0, "tools")
-from exercise import CASES
+from tools.exercise import CASES
 for name, run, _ in CASES:
     for _ in range(int(sys.argv[1])):
         run()

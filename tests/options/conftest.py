@@ -4,9 +4,9 @@ import os
 import warnings
 
 import pytest
-import reference_options
 
 import pykora.options
+from tests.support import reference_options
 
 
 def _isolated(mod):

@@ -13,9 +13,9 @@ import typing
 
 import numpy as np
 import pytest
-from binary_compare import outcome
 
 import pykora.binary
+from tests.support.compare import outcome
 
 FUNCTIONS = {
     "kora_read_binary_file": {"path": "str | Path", "return": "Optional[np.ndarray]"},

@@ -1,9 +1,9 @@
 """Fixtures shared by the tests of pykora.binary."""
 
 import pytest
-import reference_binary
 
 import pykora.binary
+from tests.support import reference_binary
 
 
 @pytest.fixture

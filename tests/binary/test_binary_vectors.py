@@ -4,7 +4,8 @@ import array
 
 import numpy as np
 import pytest
-from binary_compare import VECTOR_FUNCTIONS, assert_same_outcome, bits, outcome
+
+from tests.support.compare import VECTOR_FUNCTIONS, assert_same_outcome, bits, outcome
 
 NAN = np.nan
 # Two complete blocks, then a count of 3 with only 3 values left: NaN-completed.

@@ -5,8 +5,6 @@ import warnings
 
 import pytest
 
-pytest_plugins = ["options_fixtures"]
-
 MODE_ERROR = "Invalid 'kora.mode'. Must be 'compact', 'classic', 'twostage', or 'experimental'."
 MISSING = "User-defined library for option 'malloc.lib', {}, does not exist. Using default."
 UNKNOWN = "Value for option 'malloc.lib' = {} may not be available on this system."

@@ -2,8 +2,6 @@
 
 import pytest
 
-pytest_plugins = ["options_fixtures"]
-
 
 class Text(str):
     pass

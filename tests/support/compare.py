@@ -60,10 +60,12 @@ def same_as_reference(native, reference, name, *args):
 
 
 def run_child(code, timeout=60):
-    """Run `code` in a new interpreter; a crash or a hang fails the test, not the run."""
+    """Run `code` in a new interpreter, from the checkout's top so that it can
+    import tests.support; a crash or a hang fails the test, not the run."""
     import subprocess
     import sys
     import textwrap
+    from pathlib import Path
 
     try:
         done = subprocess.run(
@@ -71,6 +73,7 @@ def run_child(code, timeout=60):
             capture_output=True,
             text=True,
             timeout=timeout,
+            cwd=Path(__file__).resolve().parents[2],
         )
     except subprocess.TimeoutExpired as exc:
         raise AssertionError(f"child process hung for {timeout} s: {exc.stdout!r}") from None

@@ -1,30 +1,18 @@
-"""Hostile input: every row ends in the reference's own exception or result, never a crash."""
+"""Hostile input to pykora.binary: every row ends in the reference's own exception or result,
+never a crash."""
 
 import os
 import pathlib
 import threading
-import warnings
 
 import numpy as np
 import pytest
-import reference_binary
-import reference_options
-from binary_compare import assert_same_outcome, outcome, run_child, same_as_reference
 
 import pykora.binary
 import pykora.options
-
-
-class Boom(Exception):
-    pass
-
-
-def raiser(*_args, **_kwargs):
-    raise Boom("hostile")
-
-
-def hostile(**methods):
-    return type("Hostile", (), {name: raiser for name in methods})()
+from tests.support import reference_binary
+from tests.support.compare import assert_same_outcome, outcome, run_child, same_as_reference
+from tests.support.hostile import Boom, hostile
 
 
 @pytest.mark.parametrize("count", [float("nan"), float("inf"), -float("inf"), 1e300, 2.0**62,
@@ -117,52 +105,12 @@ def test_pipe_larger_than_its_reported_size(tmp_path):
     assert got.tobytes() == payload.tobytes()
 
 
-class HashlessText(str):
-    __hash__ = raiser
-
-
-@pytest.mark.parametrize("call", [
-    ("kora_get_option", ([[]],)), ("kora_get_option", ([hostile(__hash__=1)],)),
-    ("kora_get_option", ([hostile(__str__=1, __hash__=object.__hash__)],)),
-    ("kora_get_option", (HashlessText("keep"),)), ("kora_get_option", (hostile(__iter__=1),)),
-    ("_set_one", (type("Text", (str,), {})("keep"), 1)), ("kora_set_option", ([], 1)),
-    ("kora_set_option", (HashlessText("keep"), 1)),
-])  # fmt: skip
-def test_hostile_option_keys(call):
-    name, args = call
-    results = []
-    for module in (pykora.options, reference_options):
-        saved = dict(module._KORA_OPTIONS)
-        results.append((outcome(getattr(module, name), *args), dict(module._KORA_OPTIONS)))
-        module._KORA_OPTIONS.clear()
-        module._KORA_OPTIONS.update(saved)
-    (native, native_store), (plain, plain_store) = results
-    assert (type(native[1]), str(native[1])) == (type(plain[1]), str(plain[1]))
-    assert native[0] == plain[0] and native_store == plain_store
-
-
-@pytest.mark.parametrize("value", ["/no/such/lib.so", "unknown-lib"])
-def test_warnings_turned_into_errors(value):
-    results = []
-    for module in (pykora.options, reference_options):
-        saved = dict(module._KORA_OPTIONS)
-        with warnings.catch_warnings():
-            warnings.simplefilter("error")
-            got = outcome(module.kora_set_option, "malloc.lib", value)
-        results.append((type(got[1]), str(got[1]), dict(module._KORA_OPTIONS)))
-        module._KORA_OPTIONS.clear()
-        module._KORA_OPTIONS.update(saved)
-    assert results[0] == results[1]
-    assert results[0][0] is UserWarning and results[0][2]["malloc.lib"] == value
-
-
 # Attacks that once crashed or hung the interpreter, or that leave hooks and
 # floating-point state behind: each runs in a child process.
-CHILD_PRELUDE = f"""
+CHILD_PRELUDE = """
 import sys
-sys.path.insert(0, {os.path.dirname(__file__)!r})
-from binary_compare import assert_same_outcome, outcome
-import reference_binary
+from tests.support.compare import assert_same_outcome, outcome
+from tests.support import reference_binary
 import pykora.binary as B
 """
 

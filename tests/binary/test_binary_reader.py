@@ -11,7 +11,8 @@ from contextlib import suppress
 
 import numpy as np
 import pytest
-from binary_compare import assert_same_array, outcome, same_as_reference
+
+from tests.support.compare import assert_same_array, outcome, same_as_reference
 
 # Signalling NaN, NaN with payload, +-inf, -0.0, subnormals, largest finite.
 ODD_VALUES = np.array(

@@ -14,8 +14,6 @@ import pykora.kora_call
 import pykora.options
 import pykora.utils
 
-pytest_plugins = ["options_fixtures"]
-
 FUNCTIONS = {
     "_cpu_default_string": ({"return": "str"}, None),
     "kora_get_option_default": (

@@ -7,7 +7,8 @@ import warnings
 
 import numpy as np
 import pytest
-from binary_compare import VECTOR_FUNCTIONS, assert_same_outcome, outcome, same_as_reference
+
+from tests.support.compare import VECTOR_FUNCTIONS, assert_same_outcome, outcome, same_as_reference
 
 # Two complete blocks, an empty one and a truncated last block.
 VEC = [1, 2, 0.1, 10, 0.5, 20, 2, 1, 3, 4, 3, 0, 5, 3, 1, 2, 6]

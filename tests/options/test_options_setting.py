@@ -2,8 +2,6 @@
 
 import pytest
 
-pytest_plugins = ["options_fixtures"]
-
 FORM_ERROR = "Use either kora_set_option('key', value) or kora_set_option(key=value, ...)."
 VALID_KEYS = [
     "kora.arg", "weftgen.arg", "num.threads", "smtp", "safe", "keep", "verbose", "save.memory",

@@ -1,0 +1,1 @@
+"""pykora's test suite: one folder per part, shared helpers in support/."""

@@ -1,0 +1,50 @@
+"""Hostile option keys, and warnings turned into errors: each ends in the
+reference's own outcome, never a crash."""
+
+import warnings
+
+import pytest
+
+import pykora.options
+from tests.support import reference_options
+from tests.support.compare import outcome
+from tests.support.hostile import hostile, raiser
+
+
+class HashlessText(str):
+    __hash__ = raiser
+
+
+@pytest.mark.parametrize("call", [
+    ("kora_get_option", ([[]],)), ("kora_get_option", ([hostile(__hash__=1)],)),
+    ("kora_get_option", ([hostile(__str__=1, __hash__=object.__hash__)],)),
+    ("kora_get_option", (HashlessText("keep"),)), ("kora_get_option", (hostile(__iter__=1),)),
+    ("_set_one", (type("Text", (str,), {})("keep"), 1)), ("kora_set_option", ([], 1)),
+    ("kora_set_option", (HashlessText("keep"), 1)),
+])  # fmt: skip
+def test_hostile_option_keys(call):
+    name, args = call
+    results = []
+    for module in (pykora.options, reference_options):
+        saved = dict(module._KORA_OPTIONS)
+        results.append((outcome(getattr(module, name), *args), dict(module._KORA_OPTIONS)))
+        module._KORA_OPTIONS.clear()
+        module._KORA_OPTIONS.update(saved)
+    (native, native_store), (plain, plain_store) = results
+    assert (type(native[1]), str(native[1])) == (type(plain[1]), str(plain[1]))
+    assert native[0] == plain[0] and native_store == plain_store
+
+
+@pytest.mark.parametrize("value", ["/no/such/lib.so", "unknown-lib"])
+def test_warnings_turned_into_errors(value):
+    results = []
+    for module in (pykora.options, reference_options):
+        saved = dict(module._KORA_OPTIONS)
+        with warnings.catch_warnings():
+            warnings.simplefilter("error")
+            got = outcome(module.kora_set_option, "malloc.lib", value)
+        results.append((type(got[1]), str(got[1]), dict(module._KORA_OPTIONS)))
+        module._KORA_OPTIONS.clear()
+        module._KORA_OPTIONS.update(saved)
+    assert results[0] == results[1]
+    assert results[0][0] is UserWarning and results[0][2]["malloc.lib"] == value
