@@ -232,12 +232,28 @@ Ref list_native(const ScannedVector& v) {
   return out;
 }
 
-// The splitter's blocks for `vec`, then `step_by_step` over them: for a
-// decoder whose native route cannot stand for the module-level code.
-template <typename StepByStep>
-PyObject* decode_module_level(PyObject* globals, PyObject* vec, StepByStep step_by_step) {
-  Object blocks = call_splitter(globals, vec);
-  return step_by_step(globals, blocks).release();
+// How a vector goes on once the native route has taken it on.
+enum class Route {
+  kNative,       // scanned; the native result stands for the module-level one
+  kModuleLevel,  // converted; the splitter's loop runs as module-level code
+  kFailed,       // an exception is set
+};
+
+// np.asarray(vec, dtype=np.float64).ravel(), then the scan. Converting may
+// run the caller's code (__array__, __len__, __float__) and rebind what the
+// loop uses; a signalling-NaN count needs NumPy's own rounding. Either way
+// the loop then runs as module-level code over the converted array.
+Route convert_and_scan(PyObject* globals, PyObject* vec, ScannedVector& v) {
+  if (!v.convert(vec)) {
+    return Route::kFailed;
+  }
+  if (!numpy_intact(globals)) {
+    return Route::kModuleLevel;
+  }
+  if (!v.scan_values()) {
+    return Route::kFailed;
+  }
+  return v.needs_module_level() ? Route::kModuleLevel : Route::kNative;
 }
 
 // kora_interpret_vector and kora_interpret_vector_list: `native` over the
@@ -251,24 +267,19 @@ PyObject* decode(Function* self, PyObject* vec, Native native, StepByStep step_b
     Py_RETURN_NONE;
   }
   if (!splitter_intact(globals)) {
-    return decode_module_level(globals, vec, step_by_step);
+    Object blocks = call_splitter(globals, vec);
+    return step_by_step(globals, blocks).release();
   }
   ScannedVector v;
-  if (!v.convert(vec)) {
-    return nullptr;
-  }
-  if (!numpy_intact(globals)) {
-    // The conversion rebound something: the splitter's loop and the rest of
-    // the decoder run as module-level code from here.
-    Object blocks = split_step_by_step(globals, v.array());
-    return step_by_step(globals, blocks).release();
-  }
-  if (!v.scan_values()) {
-    return nullptr;
-  }
-  if (v.needs_module_level()) {
-    Object blocks = split_step_by_step(globals, v.array());
-    return step_by_step(globals, blocks).release();
+  switch (convert_and_scan(globals, vec, v)) {
+    case Route::kFailed:
+      return nullptr;
+    case Route::kModuleLevel: {
+      Object blocks = split_step_by_step(globals, v.array());
+      return step_by_step(globals, blocks).release();
+    }
+    case Route::kNative:
+      break;
   }
   if (has_huge_padding(v.scan)) {
     Ref blocks = block_list(globals, v);
@@ -285,19 +296,13 @@ PyObject* split_vector_blocks(Function* self, PyObject* const* args, Py_ssize_t,
     return split_module_level(globals, args[0]).release();
   }
   ScannedVector v;
-  if (!v.convert(args[0])) {
-    return nullptr;
-  }
-  // The conversion may have run the caller's code and rebound what the loop
-  // uses; then the loop runs as module-level code.
-  if (!numpy_intact(globals)) {
-    return split_step_by_step(globals, v.array()).release();
-  }
-  if (!v.scan_values()) {
-    return nullptr;
-  }
-  if (v.needs_module_level()) {
-    return split_step_by_step(globals, v.array()).release();
+  switch (convert_and_scan(globals, args[0], v)) {
+    case Route::kFailed:
+      return nullptr;
+    case Route::kModuleLevel:
+      return split_step_by_step(globals, v.array()).release();
+    case Route::kNative:
+      break;
   }
   return block_list(globals, v).release();
 }
