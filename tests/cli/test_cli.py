@@ -398,3 +398,17 @@ def test_plot_without_matplotlib_names_the_extra(demo, tmp_path):
 def test_importing_the_cli_loads_neither_numpy_nor_the_native_modules():
     code = "import sys, pykora.cli; print(sorted({'numpy', 'pykora.binary'} & set(sys.modules)))"
     assert run(code=code).stdout.strip() == "[]"
+
+
+def test_console_script_runs_the_command_line_with_the_one_version():
+    import importlib.metadata
+    import shutil
+
+    import pykora
+
+    script = shutil.which("pykora", path=os.path.dirname(sys.executable))
+    assert script, "the pykora console script is not installed next to the interpreter"
+    done = subprocess.run([script, "--version"], capture_output=True, text=True, env=ENV)
+    assert done.returncode == 0
+    assert done.stdout == f"pykora {pykora.__version__}\n"
+    assert importlib.metadata.version("pykora") == pykora.__version__
