@@ -23,13 +23,18 @@ namespace {
 // fails exactly as NumPy fails.
 constexpr std::uint64_t kNativePaddingRows = std::uint64_t{1} << 24;
 
+// Whether np.asarray(vec, dtype=np.float64) hands `vec` back as it is. Only
+// an array with NumPy's own float64 dtype is; a float64 dtype carrying
+// metadata is replaced by the plain one.
+bool is_plain_float64_array(PyObject* vec) {
+  return PyArray_CheckExact(vec) &&
+         PyArray_DESCR(reinterpret_cast<PyArrayObject*>(vec)) == originals.float64_descr;
+}
+
 // `np.asarray(vec, dtype=np.float64).ravel()`, with the original NumPy.
 Ref flat_float64(PyObject* vec) {
   Ref arr;
-  auto* given = reinterpret_cast<PyArrayObject*>(vec);
-  // Only an array with NumPy's own float64 dtype is handed back as it is; a
-  // float64 dtype carrying metadata is replaced by the plain one.
-  if (PyArray_CheckExact(vec) && PyArray_DESCR(given) == originals.float64_descr) {
+  if (is_plain_float64_array(vec)) {
     arr = Ref::borrow(vec);
   } else {
     arr = call_with_keyword(originals.numpy_attr[kAsarray], names.dtype,
@@ -244,10 +249,12 @@ enum class Route {
 // loop uses; a signalling-NaN count needs NumPy's own rounding. Either way
 // the loop then runs as module-level code over the converted array.
 Route convert_and_scan(PyObject* globals, PyObject* vec, ScannedVector& v) {
+  // Handing a plain float64 array back runs nothing of the caller's.
+  const bool may_run_callers_code = !is_plain_float64_array(vec);
   if (!v.convert(vec)) {
     return Route::kFailed;
   }
-  if (!numpy_intact(globals)) {
+  if (may_run_callers_code && !numpy_intact(globals)) {
     return Route::kModuleLevel;
   }
   if (!v.scan_values()) {
