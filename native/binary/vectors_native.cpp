@@ -31,6 +31,36 @@ bool is_plain_float64_array(PyObject* vec) {
          PyArray_DESCR(reinterpret_cast<PyArrayObject*>(vec)) == originals.float64_descr;
 }
 
+// Up to this many items, a list or tuple is looked through before it is
+// converted: beyond it, the look would cost more than checking the guards
+// again afterwards.
+constexpr Py_ssize_t kLookThroughItems = 64;
+
+// Whether converting `vec` with np.asarray(vec, dtype=np.float64) surely runs
+// nothing of the caller's: a plain float64 array is handed back as it is, and
+// NumPy reads a short list or tuple of exact floats and ints without calling
+// into Python. Anything else may run __array__, __len__, __float__ and the
+// like.
+bool converts_without_callers_code(PyObject* vec) {
+  if (is_plain_float64_array(vec)) {
+    return true;
+  }
+  if (!PyList_CheckExact(vec) && !PyTuple_CheckExact(vec)) {
+    return false;
+  }
+  const Py_ssize_t size = PySequence_Fast_GET_SIZE(vec);
+  if (size > kLookThroughItems) {
+    return false;
+  }
+  PyObject** items = PySequence_Fast_ITEMS(vec);
+  for (Py_ssize_t i = 0; i < size; ++i) {
+    if (!PyFloat_CheckExact(items[i]) && !PyLong_CheckExact(items[i])) {
+      return false;
+    }
+  }
+  return true;
+}
+
 // `np.asarray(vec, dtype=np.float64).ravel()`, with the original NumPy.
 Ref flat_float64(PyObject* vec) {
   Ref arr;
@@ -249,8 +279,7 @@ enum class Route {
 // loop uses; a signalling-NaN count needs NumPy's own rounding. Either way
 // the loop then runs as module-level code over the converted array.
 Route convert_and_scan(PyObject* globals, PyObject* vec, ScannedVector& v) {
-  // Handing a plain float64 array back runs nothing of the caller's.
-  const bool may_run_callers_code = !is_plain_float64_array(vec);
+  const bool may_run_callers_code = !converts_without_callers_code(vec);
   if (!v.convert(vec)) {
     return Route::kFailed;
   }

@@ -17,7 +17,10 @@ PyObject* lazy_map_next(PyObject* obj) {
     return nullptr;  // exhausted
   }
   return guarded_call([&]() -> PyObject* {
-    PyObject* item = PyIter_Next(self->source);
+    // Held for the call: the source's __next__ may itself exhaust this map
+    // and drop the map's own reference to it.
+    Object source = Object::borrow(self->source);
+    PyObject* item = PyIter_Next(source.get());
     if (item == nullptr) {
       checked(PyErr_Occurred() ? -1 : 0);
       Py_CLEAR(self->source);  // like a finished generator, stays exhausted

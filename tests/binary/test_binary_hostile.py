@@ -219,6 +219,8 @@ print("ok")
     [
         "vector-deletes-np",
         "vector-rebinds-round",
+        "item-deletes-np",
+        "item-rebinds-round",
         "audit-deletes-np",
         "audit-sets-big-endian",
         "fspath-deletes-np",
@@ -253,6 +255,11 @@ class Vector:
         rebind()
         return np.array([7.0, 0.0, 1.0, 1.2, 5.0, 6.0, 8.0, 2.0, 9.0])
 
+class Item:
+    def __float__(self):
+        rebind()
+        return 1.2
+
 armed = [False]
 if attack.startswith("audit"):
     sys.addaudithook(lambda event, args: event == "open" and armed[0] and rebind())
@@ -269,7 +276,7 @@ if attack.startswith("fspath"):
 
     pathlib.PurePath.__fspath__ = fspath
 
-if attack.startswith("vector"):
+if attack.startswith(("vector", "item")):
     names = ("_split_vector_blocks", "kora_interpret_vector", "kora_interpret_vector_list")
 else:
     names = ("kora_read_binary_file",)
@@ -280,13 +287,19 @@ for name in names:
         if attack.startswith("fspath"):
             calls.clear()
         armed[0] = True
-        arg = path if name.startswith("kora_read") else Vector()
+        if name.startswith("kora_read"):
+            arg = path
+        elif attack.startswith("item"):
+            arg = [7.0, 0.0, 1.0, Item(), 5.0, 6.0, 8.0, 2.0, 9.0]
+        else:
+            arg = Vector()
         results.append(outcome(getattr(m, name), arg))
         armed[0] = False
     assert_same_outcome(name, *results)
     print(name, type(results[0][1]).__name__)
 """
     )
-    raised = {"vector-deletes-np": "NameError", "audit-deletes-np": "NameError"}
+    raised = {"vector-deletes-np": "NameError", "item-deletes-np": "NameError"}
+    raised["audit-deletes-np"] = "NameError"
     raised["fspath-deletes-np"] = "NameError"
     assert all(line.endswith(raised.get(attack, "NoneType")) for line in out.splitlines()), out
