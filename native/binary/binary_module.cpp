@@ -2,7 +2,7 @@
 #define PYKORA_IMPORTS_NUMPY_API
 #include "binary/functions.hpp"
 #include "binary/guards.hpp"
-#include "common/calls.hpp"
+#include "binary/vectors.hpp"
 #include "common/module.hpp"
 
 namespace pykora::binary {
@@ -93,17 +93,19 @@ constexpr FunctionDef kFunctions[] = {
      .impl = interpret_vector_list},
 };
 
-bool module_body(PyObject* module) {
-  return set_docstring(module, kModuleDoc) && init_builtins_namespace() && init_names() &&
-         import_from(module, "pathlib", 0, {{"Path", "Path"}}) &&
-         import_from(module, "typing", 0,
-                     {{"List", "List"},
-                      {"Optional", "Optional"},
-                      {"Sequence", "Sequence"},
-                      {"Tuple", "Tuple"}}) &&
-         import_as(module, "numpy", "np") && PyArray_ImportNumPyAPI() == 0 &&
-         PyModule_AddStringConstant(module, "_F8_LE", "<f8") == 0 &&
-         define_functions(module, kFunctions) && init_originals(module);
+void module_body(PyObject* module) {
+  set_docstring(module, kModuleDoc);
+  intern_binary_names();
+  import_from(module, "pathlib", 0, {{"Path", "Path"}});
+  import_from(
+      module, "typing", 0,
+      {{"List", "List"}, {"Optional", "Optional"}, {"Sequence", "Sequence"}, {"Tuple", "Tuple"}});
+  import_as(module, "numpy", "np");
+  checked(PyArray_ImportNumPyAPI());
+  checked(PyModule_AddStringConstant(module, "_F8_LE", "<f8"));
+  define_functions<kFunctions>(module);
+  capture_originals(module);
+  compile_module_level_code(module);
 }
 
 ModuleSingleton singleton;

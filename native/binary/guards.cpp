@@ -1,8 +1,7 @@
 #include "binary/guards.hpp"
 
-#include "common/calls.hpp"
 #include "common/compat.hpp"
-#include "common/module.hpp"
+#include "common/globals.hpp"
 
 namespace pykora::binary {
 
@@ -19,6 +18,53 @@ bool holds(PyObject* dict, PyObject* name, PyObject* expected) {
     return false;
   }
   return value == expected;
+}
+
+bool numpy_holds(PyObject* globals) {
+  if (!holds(globals, names.np, originals.numpy)) {
+    return false;
+  }
+  PyObject* numpy_dict = PyModule_GetDict(originals.numpy);
+  for (int i = 0; i < kNumpyAttrCount; ++i) {
+    if (!holds(numpy_dict, names.numpy_attr[i], originals.numpy_attr[i])) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool builtins_hold(PyObject* globals) {
+  for (int i = 0; i < kBuiltinCount; ++i) {
+    if (!holds(globals, names.builtin[i], nullptr) ||
+        !holds(builtins_namespace(), names.builtin[i], originals.builtin[i])) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool splitter_holds(PyObject* globals) {
+  return holds(globals, names.split_vector_blocks, originals.splitter);
+}
+
+bool f8_le_holds(PyObject* globals) {
+  PyObject* dtype = PyDict_GetItemWithError(globals, names.F8_LE);
+  if (dtype == nullptr) {
+    PyErr_Clear();
+    return false;
+  }
+  return PyUnicode_CheckExact(dtype) && PyUnicode_CompareWithASCIIString(dtype, "<f8") == 0;
+}
+
+bool path_reading_holds(PyObject* path_type, PyObject* p) {
+  if (path_type == nullptr || p == nullptr || path_type != originals.path_type ||
+      originals.read_bytes == nullptr || originals.io_open == nullptr ||
+      find_in_mro(Py_TYPE(p), names.read_bytes) != originals.read_bytes ||
+      find_in_mro(Py_TYPE(p), names.open) != originals.open) {
+    return false;
+  }
+  return holds(originals.open_globals, names.io, originals.pathlib_io) &&
+         holds(PyModule_GetDict(originals.pathlib_io), names.open, originals.io_open);
 }
 
 // Path.open ends in `io.open(self, ...)`, with `io` looked up in the
@@ -48,40 +94,40 @@ void capture_io_open() {
 
 }  // namespace
 
-bool init_originals(PyObject* module) {
-  PyObject* globals = PyModule_GetDict(module);
-  Ref numpy = load_global(globals, names.np);
-  Ref path_type = load_global(globals, names.Path);
-  Ref splitter = load_global(globals, names.split_vector_blocks);
-  if (!numpy || !path_type || !splitter) {
-    return false;
-  }
+bool route_open(Route route, const GuardSubject& subject) {
+  const unsigned dependencies = kRouteGuards[static_cast<std::size_t>(route)].dependencies;
+  return ((dependencies & kPathReading) == 0 ||
+          path_reading_holds(subject.path_type, subject.path)) &&
+         ((dependencies & kSplitter) == 0 || splitter_holds(subject.globals)) &&
+         ((dependencies & kNumpy) == 0 || numpy_holds(subject.globals)) &&
+         ((dependencies & kBuiltins) == 0 || builtins_hold(subject.globals)) &&
+         ((dependencies & kF8Le) == 0 || f8_le_holds(subject.globals));
+}
+
+void capture_originals(PyObject* module) {
+  PyObject* globals = checked(PyModule_GetDict(module));
+  Object numpy = global(globals, names.np);
+  Object path_type = global(globals, names.Path);
+  Object splitter = global(globals, names.split_vector_blocks);
   if (!PyType_Check(path_type.get())) {
     PyErr_SetString(PyExc_ImportError, "pathlib.Path is not a class");
-    return false;
+    throw PythonError{};
   }
-  Ref numpy_attr[kNumpyAttrCount];
+  Object numpy_attr[kNumpyAttrCount];
   for (int i = 0; i < kNumpyAttrCount; ++i) {
-    numpy_attr[i] = Ref::steal(PyObject_GetAttr(numpy.get(), names.numpy_attr[i]));
-    if (!numpy_attr[i]) {
-      return false;
-    }
+    numpy_attr[i] = numpy.attr(names.numpy_attr[i]);
   }
-  Ref builtin[kBuiltinCount];
+  Object builtin[kBuiltinCount];
   for (int i = 0; i < kBuiltinCount; ++i) {
-    builtin[i] = load_global(builtins_namespace(), names.builtin[i]);
-    if (!builtin[i]) {
-      return false;
-    }
+    builtin[i] = global(builtins_namespace(), names.builtin[i]);
   }
   const double nan = PyFloat_AsDouble(numpy_attr[kNan].get());
-  if (nan == -1.0 && PyErr_Occurred()) {
-    return false;
+  if (nan == -1.0) {
+    throw_if_error_set();
   }
-  Ref f8_le_text = Ref::steal(PyUnicode_FromString("<f8"));
   PyArray_Descr* f8_le = nullptr;
-  if (!f8_le_text || !PyArray_DescrConverter(f8_le_text.get(), &f8_le)) {
-    return false;
+  if (!PyArray_DescrConverter(text("<f8").get(), &f8_le)) {
+    throw PythonError{};
   }
 
   // Everything is found: keep it for the life of the process.
@@ -101,50 +147,6 @@ bool init_originals(PyObject* module) {
   originals.f8_le = f8_le;
   originals.float64_descr = PyArray_DescrFromType(NPY_DOUBLE);
   originals.nan = nan;
-  return true;
-}
-
-bool numpy_intact(PyObject* globals) {
-  if (!holds(globals, names.np, originals.numpy)) {
-    return false;
-  }
-  PyObject* numpy_dict = PyModule_GetDict(originals.numpy);
-  for (int i = 0; i < kNumpyAttrCount; ++i) {
-    if (!holds(numpy_dict, names.numpy_attr[i], originals.numpy_attr[i])) {
-      return false;
-    }
-  }
-  for (int i = 0; i < kBuiltinCount; ++i) {
-    if (!holds(globals, names.builtin[i], nullptr) ||
-        !holds(builtins_namespace(), names.builtin[i], originals.builtin[i])) {
-      return false;
-    }
-  }
-  return true;
-}
-
-bool splitter_intact(PyObject* globals) {
-  return holds(globals, names.split_vector_blocks, originals.splitter) && numpy_intact(globals);
-}
-
-bool f8_le_intact(PyObject* globals) {
-  PyObject* dtype = PyDict_GetItemWithError(globals, names.F8_LE);
-  if (dtype == nullptr) {
-    PyErr_Clear();
-    return false;
-  }
-  return PyUnicode_CheckExact(dtype) && PyUnicode_CompareWithASCIIString(dtype, "<f8") == 0;
-}
-
-bool path_reading_intact(PyObject* path_type, PyObject* p) {
-  if (path_type != originals.path_type || originals.read_bytes == nullptr ||
-      originals.io_open == nullptr ||
-      find_in_mro(Py_TYPE(p), names.read_bytes) != originals.read_bytes ||
-      find_in_mro(Py_TYPE(p), names.open) != originals.open) {
-    return false;
-  }
-  return holds(originals.open_globals, names.io, originals.pathlib_io) &&
-         holds(PyModule_GetDict(originals.pathlib_io), names.open, originals.io_open);
 }
 
 }  // namespace pykora::binary

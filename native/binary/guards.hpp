@@ -1,50 +1,106 @@
-// The guards of pykora.binary's fast routes.
+// The native routes of pykora.binary and the guards that open them.
 //
-// Each function has a native route and a module-level route (the Python it
-// stands for, replayed one step at a time). The native route is taken only
-// while a guard shows that it cannot be told apart from the module-level
-// code: every global and attribute that code would look up still holds the
-// object the module was created with. The module body captures those
-// objects (Originals); a guard compares pointers, so it costs a few
-// dictionary lookups.
+// Every function has a module-level route, the Python it stands for run
+// step by step through whatever the module binds at each step, and a native
+// route that computes the same result directly. A native route is taken only
+// while its guard shows that it cannot be told apart from the module-level
+// route: every name the module-level code would look up still holds the
+// object the module was created with (the originals, captured by the module
+// body). A guard compares pointers, so it costs a few dictionary lookups.
 //
-// | guard               | protects                         | checks                          |
-// |---------------------|----------------------------------|---------------------------------|
-// | numpy_intact        | every native vector route; the   | module `np` is NumPy; NumPy's   |
-// |                     | reader's decoding of the bytes   | asarray, float64, zeros, full,  |
-// |                     |                                  | nan, concatenate, empty and     |
-// |                     |                                  | frombuffer; round, int, max,    |
-// |                     |                                  | len, enumerate not shadowed in  |
-// |                     |                                  | the module and original in      |
-// |                     |                                  | builtins                        |
-// | splitter_intact     | the native decoders              | numpy_intact, and the module's  |
-// |                     | (kora_interpret_vector[_list])   | `_split_vector_blocks` is its   |
-// |                     |                                  | own                             |
-// | path_reading_intact | the reader reading the file      | `Path` is pathlib's; the path's |
-// |                     | itself                           | class resolves read_bytes and   |
-// |                     |                                  | open to pathlib's own, and      |
-// |                     |                                  | Path.open's `io.open` is still  |
-// |                     |                                  | the original                    |
-// | f8_le_intact        | the reader's decoding            | `_F8_LE` is the exact str "<f8" |
+// The table kRouteGuards below is the map from route to guard, and the only
+// way to ask whether a route is open is route_open(), which reads it: a new
+// native route gets a Route, a row and the dependencies its module-level
+// code has, or it does not compile.
 //
-// Why these suffice: with NumPy's own functions, the dtype "float64", the
-// builtins and pathlib's reading, the module-level code runs no code of the
-// caller's once its input is converted, so its result, errors and side
-// effects are fixed by the input alone, and the native route computes the
-// same. Where the caller's code can run inside a call (converting `vec` runs
-// its __array__, __len__ or __float__; opening a file runs audit hooks and
-// __fspath__), the guards are checked again right after, and a call whose
-// guard fails there goes on along the module-level route from that point.
-//
-// Every new fast path gets a guard here and a test that rebinds the global
-// it depends on.
+// Why the dependencies suffice: with NumPy's own functions, the dtype
+// float64, the builtins and pathlib's reading, the module-level code runs no
+// code of the caller's once its input is converted, so its result, errors
+// and side effects are fixed by the input alone, and the native route
+// computes the same. Where the caller's code can run inside a call
+// (converting `vec` runs its __array__, __len__ or __float__; opening a file
+// runs audit hooks and __fspath__), the route's guard is asked again right
+// after, and a call whose guard fails there goes on along the module-level
+// route from that point.
 #pragma once
+
+#include <cstddef>
+#include <iterator>
 
 #include "binary/names.hpp"
 #include "binary/numpy_api.hpp"
 
 namespace pykora::binary {
 
+// What a route's module-level code looks up, each held to its original.
+enum Dependency : unsigned {
+  // The module's `np` is NumPy, and NumPy's asarray, float64, zeros, full,
+  // nan, concatenate, empty and frombuffer are its own.
+  kNumpy = 1U << 0,
+  // round, int, max, len and enumerate: not shadowed in the module, and the
+  // originals in builtins.
+  kBuiltins = 1U << 1,
+  // The module's `_split_vector_blocks` is its own.
+  kSplitter = 1U << 2,
+  // The module's `Path` is pathlib's; the path's class resolves read_bytes
+  // and open to pathlib's own, and Path.open's `io.open` is the original.
+  kPathReading = 1U << 3,
+  // The module's `_F8_LE` is the exact str "<f8".
+  kF8Le = 1U << 4,
+};
+
+enum class Route : std::size_t {
+  // _split_vector_blocks: the vector scanned in C++, the blocks built directly.
+  kSplitNative,
+  // kora_interpret_vector, kora_interpret_vector_list: the blocks scanned and
+  // arranged in C++, without calling the splitter.
+  kDecodeNative,
+  // kora_read_binary_file: the file read straight into the result's storage.
+  kReadNative,
+  // kora_read_binary_file: the bytes read, decoded in C++ (after the caller's
+  // code ran while the file was opened).
+  kDecodeBytesNative,
+  kCount,
+};
+
+struct RouteGuard {
+  Route route;
+  const char* function;  // the module function whose route it is
+  unsigned dependencies;
+};
+
+inline constexpr RouteGuard kRouteGuards[] = {
+    {Route::kSplitNative, "_split_vector_blocks", kNumpy | kBuiltins},
+    {Route::kDecodeNative, "kora_interpret_vector, kora_interpret_vector_list",
+     kNumpy | kBuiltins | kSplitter},
+    {Route::kReadNative, "kora_read_binary_file", kPathReading | kNumpy | kF8Le},
+    {Route::kDecodeBytesNative, "kora_read_binary_file", kNumpy | kF8Le},
+};
+
+// Each route has its row, at its own position.
+static_assert(std::size(kRouteGuards) == static_cast<std::size_t>(Route::kCount));
+static_assert([] {
+  for (std::size_t i = 0; i < std::size(kRouteGuards); ++i) {
+    if (static_cast<std::size_t>(kRouteGuards[i].route) != i) {
+      return false;
+    }
+  }
+  return true;
+}());
+
+// What a guard looks at besides the module namespace: for kPathReading, the
+// class the module's `Path` named and the path object it made.
+struct GuardSubject {
+  PyObject* globals;
+  PyObject* path_type = nullptr;
+  PyObject* path = nullptr;
+};
+
+// Whether `route` may be taken now.
+bool route_open(Route route, const GuardSubject& subject);
+
+// The objects the module was created with; read by the native routes, which
+// may use them only while their guard holds.
 struct Originals {
   PyObject* numpy;
   PyObject* numpy_attr[kNumpyAttrCount];
@@ -63,11 +119,6 @@ struct Originals {
 extern Originals originals;
 
 // Captures the originals once the module body has bound its names.
-bool init_originals(PyObject* module);
-
-bool numpy_intact(PyObject* globals);
-bool splitter_intact(PyObject* globals);
-bool path_reading_intact(PyObject* path_type, PyObject* p);
-bool f8_le_intact(PyObject* globals);
+void capture_originals(PyObject* module);
 
 }  // namespace pykora::binary

@@ -1,49 +1,30 @@
 #include "binary/names.hpp"
 
-#include "common/module.hpp"
+#include <iterator>
 
 namespace pykora::binary {
 
-Names names;
+BinaryNames names;
 
-bool init_names() {
-  if (names.zero == nullptr) {
-    names.zero = PyLong_FromLong(0);
-    names.one = PyLong_FromLong(1);
-    names.two = PyLong_FromLong(2);
-    if (names.zero == nullptr || names.one == nullptr || names.two == nullptr) {
-      return false;
-    }
-  }
-  return intern_names({
-      {&names.np, "np"},
-      {&names.Path, "Path"},
-      {&names.F8_LE, "_F8_LE"},
-      {&names.split_vector_blocks, "_split_vector_blocks"},
-      {&names.numpy_attr[kAsarray], "asarray"},
-      {&names.numpy_attr[kFloat64], "float64"},
-      {&names.numpy_attr[kZeros], "zeros"},
-      {&names.numpy_attr[kFull], "full"},
-      {&names.numpy_attr[kNan], "nan"},
-      {&names.numpy_attr[kConcatenate], "concatenate"},
-      {&names.numpy_attr[kEmpty], "empty"},
-      {&names.numpy_attr[kFrombuffer], "frombuffer"},
-      {&names.builtin[kRound], "round"},
-      {&names.builtin[kInt], "int"},
-      {&names.builtin[kMax], "max"},
-      {&names.builtin[kLen], "len"},
-      {&names.builtin[kEnumerate], "enumerate"},
-      {&names.ravel, "ravel"},
-      {&names.size, "size"},
-      {&names.shape, "shape"},
-      {&names.reshape, "reshape"},
-      {&names.copy, "copy"},
-      {&names.exists, "exists"},
-      {&names.read_bytes, "read_bytes"},
-      {&names.open, "open"},
-      {&names.io, "io"},
-      {&names.dtype, "dtype"},
-  });
+namespace {
+
+#define PYKORA_ENTRY(member, text) {&BinaryNames::member, text},
+constexpr InternedName<BinaryNames> kNames[] = {PYKORA_BINARY_NAMES(PYKORA_ENTRY)};
+#undef PYKORA_ENTRY
+
+// Every member of BinaryNames is filled from one of the three lists.
+static_assert(sizeof(BinaryNames) ==
+              (std::size(kNames) + kNumpyAttrCount + kBuiltinCount) * sizeof(PyObject*));
+
+}  // namespace
+
+void intern_binary_names() {
+  intern_names(names, kNames);
+  intern_names(names.numpy_attr, kNumpyAttrTexts);
+  intern_names(names.builtin, kBuiltinTexts);
+  verify_interned("pykora.binary", names, kNames);
+  verify_interned("pykora.binary", names.numpy_attr, kNumpyAttrTexts);
+  verify_interned("pykora.binary", names.builtin, kBuiltinTexts);
 }
 
 }  // namespace pykora::binary

@@ -1,35 +1,59 @@
-// Interned names that the functions of pykora.binary look up: module
-// globals, NumPy attributes, builtins, methods and keywords.
+// The names that the functions of pykora.binary look up, interned once per
+// process: module globals, NumPy attributes, builtins, attributes of arrays
+// and paths, and keywords.
 #pragma once
 
-#define PY_SSIZE_T_CLEAN
-#include <Python.h>
+#include "common/interned.hpp"
 
 namespace pykora::binary {
 
-// NumPy attributes the functions use, and the builtins they call.
-enum NumpyAttr {
-  kAsarray,
-  kFloat64,
-  kZeros,
-  kFull,
-  kNan,
-  kConcatenate,
-  kEmpty,
-  kFrombuffer,
-  kNumpyAttrCount
-};
-enum Builtin { kRound, kInt, kMax, kLen, kEnumerate, kBuiltinCount };
+// NumPy attributes and builtins the functions use; the guards check each in
+// a loop, so they live in arrays indexed by these enums.
+#define PYKORA_NUMPY_ATTRS(X)    \
+  X(kAsarray, "asarray")         \
+  X(kFloat64, "float64")         \
+  X(kZeros, "zeros")             \
+  X(kFull, "full")               \
+  X(kNan, "nan")                 \
+  X(kConcatenate, "concatenate") \
+  X(kEmpty, "empty")             \
+  X(kFrombuffer, "frombuffer")
+#define PYKORA_BUILTINS(X) \
+  X(kRound, "round")       \
+  X(kInt, "int")           \
+  X(kMax, "max")           \
+  X(kLen, "len")           \
+  X(kEnumerate, "enumerate")
 
-struct Names {
-  PyObject *np, *Path, *F8_LE, *split_vector_blocks;  // module globals
-  PyObject* numpy_attr[kNumpyAttrCount];
-  PyObject* builtin[kBuiltinCount];
-  PyObject *ravel, *size, *shape, *reshape, *copy, *exists, *read_bytes, *open, *io, *dtype;
-  PyObject *zero, *one, *two;  // the ints the functions compute with
-};
-extern Names names;
+enum NumpyAttr { PYKORA_NUMPY_ATTRS(PYKORA_NAME_ENUMERATOR) kNumpyAttrCount };
+enum Builtin { PYKORA_BUILTINS(PYKORA_NAME_ENUMERATOR) kBuiltinCount };
+inline constexpr const char* kNumpyAttrTexts[] = {PYKORA_NUMPY_ATTRS(PYKORA_NAME_TEXT)};
+inline constexpr const char* kBuiltinTexts[] = {PYKORA_BUILTINS(PYKORA_NAME_TEXT)};
 
-bool init_names();
+#define PYKORA_BINARY_NAMES(X)                   \
+  X(np, "np")                                    \
+  X(Path, "Path")                                \
+  X(F8_LE, "_F8_LE")                             \
+  X(split_vector_blocks, "_split_vector_blocks") \
+  X(ravel, "ravel")                              \
+  X(size, "size")                                \
+  X(shape, "shape")                              \
+  X(reshape, "reshape")                          \
+  X(copy, "copy")                                \
+  X(exists, "exists")                            \
+  X(read_bytes, "read_bytes")                    \
+  X(open, "open")                                \
+  X(io, "io")                                    \
+  X(dtype, "dtype")
+
+struct BinaryNames {
+  PYKORA_BINARY_NAMES(PYKORA_NAME_MEMBER)
+  PyObject* numpy_attr[kNumpyAttrCount] = {};
+  PyObject* builtin[kBuiltinCount] = {};
+};
+extern BinaryNames names;
+
+// Interns every name, then checks that none was left out.
+void intern_binary_names();
 
 }  // namespace pykora::binary

@@ -1,15 +1,27 @@
 // The module-level route of _split_vector_blocks, kora_interpret_vector and
-// kora_interpret_vector_list: the Python these functions stand for, replayed
-// one step at a time through whatever the module binds at each step, so that
-// a rebound `np`, splitter or builtin takes effect at once. Each statement is
+// kora_interpret_vector_list: the Python these functions stand for, run one
+// step at a time through whatever the module binds at each step, so that a
+// rebound `np`, splitter or builtin takes effect at once. Each statement is
 // one sub-expression, in the order Python evaluates them; the comments give
-// the line of Python each block replays.
+// the line of Python each block stands for.
 #include "binary/names.hpp"
 #include "binary/vectors.hpp"
-#include "common/lazy_map.hpp"
+#include "common/globals.hpp"
+#include "common/python_code.hpp"
 
 namespace pykora::binary {
 namespace {
+
+// `(block[1].shape[0] for block in blocks)` is handed to whatever `max` is
+// bound to, which may tell a generator from any stand-in (its type, its
+// qualified name, StopIteration turned into RuntimeError, "generator already
+// executing"). So it is a real one, made by a function whose code carries
+// the names the module's own would.
+constexpr const char kRowCountsSource[] =
+    "def kora_interpret_vector(blocks):\n"
+    "    return (block[1].shape[0] for block in blocks)\n";
+
+PyObject* g_row_counts = nullptr;
 
 // np.<attr>, looking up `np` at this use
 Object np_attr(PyObject* globals, NumpyAttr attr) {
@@ -24,14 +36,15 @@ Object column_key(PyObject* stop, const Object& column) {
   return tuple(slice(nullptr, stop), column);
 }
 
-// block[1].shape[0]
-Object row_count(const Object& block) {
-  Object pairs = block.at(1);
-  Object shape = pairs.attr(names.shape);
-  return shape.at(0);
-}
-
 }  // namespace
+
+void compile_module_level_code(PyObject* module) {
+  if (g_row_counts == nullptr) {
+    g_row_counts = compile_function(kRowCountsSource, "<pykora.binary>", "kora_interpret_vector",
+                                    checked(PyModule_GetDict(module)))
+                       .release();
+  }
+}
 
 Object split_module_level(PyObject* globals, PyObject* vec) {
   // arr = np.asarray(vec, dtype=np.float64).ravel()
@@ -39,16 +52,19 @@ Object split_module_level(PyObject* globals, PyObject* vec) {
   Object float64 = np_attr(globals, kFloat64);
   Object converted = asarray.call_with_keyword(names.dtype, float64, vec);
   Object arr = converted.method(names.ravel);
-  return split_step_by_step(globals, arr);
+  return split_loop_module_level(globals, arr);
 }
 
-Object split_step_by_step(PyObject* globals, const Object& arr) {
+Object split_loop_module_level(PyObject* globals, const Object& arr) {
+  const Object zero = integer(0);
+  const Object one = integer(1);
+  const Object two = integer(2);
   Object blocks = Object::steal(PyList_New(0));
-  Object i = integer(0);
+  Object i = zero;
   Object count = arr.attr(names.size);
   for (;;) {
     // while i + 1 < count:
-    Object next = i + names.one;
+    Object next = i + one;
     if (!(next < count).truth()) {
       return blocks;
     }
@@ -57,30 +73,31 @@ Object split_step_by_step(PyObject* globals, const Object& arr) {
     // n = int(round(arr[i + 1]))
     Object int_ = builtin(globals, kInt);
     Object round_ = builtin(globals, kRound);
-    Object at = i + names.one;
+    Object at = i + one;
     Object declared = arr[at];
     Object rounded = round_(declared);
     Object n = int_(rounded);
     // i = i + 2
-    i = i + names.two;
+    i = i + two;
     Object pairs;
-    if ((n <= names.zero).truth()) {
+    if ((n <= zero).truth()) {
       // blocks.append((idx, np.zeros((0, 2), dtype=np.float64))); continue
       Object zeros = np_attr(globals, kZeros);
       Object float64 = np_attr(globals, kFloat64);
-      pairs = zeros.call_with_keyword(names.dtype, float64, tuple(names.zero, names.two));
+      pairs = zeros.call_with_keyword(names.dtype, float64, tuple(zero, two));
     } else {
       // needed = 2 * n ... blocks.append((idx, chunk.reshape(n, 2)))
-      pairs = pairs_step_by_step(globals, arr, i, n, count);
+      pairs = pairs_module_level(globals, arr, i, n, count);
     }
     checked(PyList_Append(blocks.get(), tuple(idx, pairs).get()));
   }
 }
 
-Object pairs_step_by_step(PyObject* globals, const Object& arr, Object& i, const Object& n,
+Object pairs_module_level(PyObject* globals, const Object& arr, Object& i, const Object& n,
                           const Object& count) {
+  const Object two = integer(2);
   // needed = 2 * n
-  Object needed = names.two * n;
+  Object needed = two * n;
   // chunk = arr[i : i + needed]
   Object stop = i + needed;
   Object chunk = arr[slice(i.get(), stop.get())];
@@ -104,7 +121,7 @@ Object pairs_step_by_step(PyObject* globals, const Object& arr, Object& i, const
     i = i + needed;
   }
   // chunk.reshape(n, 2)
-  return chunk.method(names.reshape, n, names.two);
+  return chunk.method(names.reshape, n, two);
 }
 
 Object call_splitter(PyObject* globals, PyObject* vec) {
@@ -112,40 +129,43 @@ Object call_splitter(PyObject* globals, PyObject* vec) {
   return splitter(vec);
 }
 
-Object dense_step_by_step(PyObject* globals, const Object& blocks) {
+Object dense_module_level(PyObject* globals, const Object& blocks) {
+  const Object zero = integer(0);
+  const Object one = integer(1);
+  const Object two = integer(2);
   // if not blocks: return np.empty((0, 0), dtype=np.float64)
   if (!blocks.truth()) {
     Object empty = np_attr(globals, kEmpty);
     Object float64 = np_attr(globals, kFloat64);
-    return empty.call_with_keyword(names.dtype, float64, tuple(names.zero, names.zero));
+    return empty.call_with_keyword(names.dtype, float64, tuple(zero, zero));
   }
   // if len(blocks) == 1: return blocks[0][1].copy()
   Object len = builtin(globals, kLen);
   Object length = len(blocks);
-  if ((length == names.one).truth()) {
+  if ((length == one).truth()) {
     Object first = blocks.at(0);
     Object pairs = first.at(1);
     return pairs.method(names.copy);
   }
   // max_rows = max(block[1].shape[0] for block in blocks)
   Object max = builtin(globals, kMax);
-  Object row_counts = lazy_map(blocks, row_count);
+  Object row_counts = Object::borrow(g_row_counts)(blocks);
   Object max_rows = max(row_counts);
   // n_blocks = len(blocks)
   len = builtin(globals, kLen);
   Object n_blocks = len(blocks);
   // if max_rows == 0: return np.zeros((0, 1 + 2 * n_blocks), dtype=np.float64)
-  if ((max_rows == names.zero).truth()) {
+  if ((max_rows == zero).truth()) {
     Object zeros = np_attr(globals, kZeros);
-    Object twice = names.two * n_blocks;
-    Object columns = names.one + twice;
+    Object twice = two * n_blocks;
+    Object columns = one + twice;
     Object float64 = np_attr(globals, kFloat64);
-    return zeros.call_with_keyword(names.dtype, float64, tuple(names.zero, columns));
+    return zeros.call_with_keyword(names.dtype, float64, tuple(zero, columns));
   }
   // out = np.full((max_rows, 1 + 2 * n_blocks), np.nan, dtype=np.float64)
   Object full = np_attr(globals, kFull);
-  Object twice = names.two * n_blocks;
-  Object columns = names.one + twice;
+  Object twice = two * n_blocks;
+  Object columns = one + twice;
   Object nan = np_attr(globals, kNan);
   Object float64 = np_attr(globals, kFloat64);
   Object out = full.call_with_keyword(names.dtype, float64, tuple(max_rows, columns), nan);
@@ -155,11 +175,11 @@ Object dense_step_by_step(PyObject* globals, const Object& blocks) {
   Object first_pairs = first.at(1);
   // if first_pairs.size != 0: out[:first_pairs.shape[0], 0] = first_pairs[:, 0]
   Object first_size = first_pairs.attr(names.size);
-  if ((first_size != names.zero).truth()) {
-    Object xs = first_pairs[column_key(nullptr, Object::borrow(names.zero))];
+  if ((first_size != zero).truth()) {
+    Object xs = first_pairs[column_key(nullptr, zero)];
     Object first_shape = first_pairs.attr(names.shape);
     Object stop = first_shape.at(0);
-    out.set_item(column_key(stop.get(), Object::borrow(names.zero)), xs);
+    out.set_item(column_key(stop.get(), zero), xs);
   }
 
   // for k, (idx, pairs) in enumerate(blocks):
@@ -170,33 +190,34 @@ Object dense_step_by_step(PyObject* globals, const Object& blocks) {
     auto [idx, pairs] = unpack_pair(block);
     // if pairs.size == 0: continue
     Object size = pairs.attr(names.size);
-    if ((size == names.zero).truth()) {
+    if ((size == zero).truth()) {
       continue;
     }
     // rows = pairs.shape[0]
     Object shape = pairs.attr(names.shape);
     Object rows = shape.at(0);
     // out[:rows, 1 + 2 * k] = pairs[:, 1]
-    Object ys = pairs[column_key(nullptr, Object::borrow(names.one))];
-    Object twice_k = names.two * k;
-    Object y_column = names.one + twice_k;
+    Object ys = pairs[column_key(nullptr, one)];
+    Object twice_k = two * k;
+    Object y_column = one + twice_k;
     out.set_item(column_key(rows.get(), y_column), ys);
     // out[:rows, 1 + 2 * k + 1] = pairs[:, 0]
-    Object xs = pairs[column_key(nullptr, Object::borrow(names.zero))];
-    twice_k = names.two * k;
-    Object after_y = names.one + twice_k;
-    Object x_column = after_y + names.one;
+    Object xs = pairs[column_key(nullptr, zero)];
+    twice_k = two * k;
+    Object after_y = one + twice_k;
+    Object x_column = after_y + one;
     out.set_item(column_key(rows.get(), x_column), xs);
   }
   return out;
 }
 
-Object list_step_by_step(PyObject*, const Object& blocks) {
+Object list_module_level(PyObject*, const Object& blocks) {
   // if not blocks: return None
   if (!blocks.truth()) {
     return Object::borrow(Py_None);
   }
-  // return [pairs.copy() for idx, pairs in blocks]
+  // out = []
+  // for idx, pairs in blocks: out.append(pairs.copy())
   Object out = Object::steal(PyList_New(0));
   for (const Object& block : iterate(blocks)) {
     auto [idx, pairs] = unpack_pair(block);

@@ -3,8 +3,8 @@
 // C++ block scanner and the result built directly, while the guards
 // (guards.hpp) show that nothing a caller can observe differs from the
 // module-level route (vectors_module_level.cpp). Converting the vector can
-// run the caller's code, so the guards are checked again after it; a call
-// whose guards fail there goes on along the module-level route.
+// run the caller's code, so the guard is asked again after it; a call
+// whose guard fails there goes on along the module-level route.
 #include <cstring>
 #include <span>
 #include <vector>
@@ -12,7 +12,6 @@
 #include "binary/functions.hpp"
 #include "binary/guards.hpp"
 #include "binary/vectors.hpp"
-#include "common/calls.hpp"
 #include "core/vector_blocks.hpp"
 
 namespace pykora::binary {
@@ -62,19 +61,16 @@ bool converts_without_callers_code(PyObject* vec) {
 }
 
 // `np.asarray(vec, dtype=np.float64).ravel()`, with the original NumPy.
-Ref flat_float64(PyObject* vec) {
-  Ref arr;
+Object flat_float64(PyObject* vec) {
+  Object arr;
   if (is_plain_float64_array(vec)) {
-    arr = Ref::borrow(vec);
+    arr = Object::borrow(vec);
   } else {
-    arr = call_with_keyword(originals.numpy_attr[kAsarray], names.dtype,
-                            originals.numpy_attr[kFloat64], vec);
-    if (!arr) {
-      return {};
-    }
+    arr = Object::borrow(originals.numpy_attr[kAsarray])
+              .call_with_keyword(names.dtype, originals.numpy_attr[kFloat64], vec);
     if (!PyArray_CheckExact(arr.get())) {
       PyErr_SetString(PyExc_TypeError, "numpy.asarray returned a non-array");
-      return {};
+      throw PythonError{};
     }
   }
   auto* a = reinterpret_cast<PyArrayObject*>(arr.get());
@@ -83,26 +79,22 @@ Ref flat_float64(PyObject* vec) {
     // owner all the same.
     return arr;
   }
-  return Ref::steal(PyArray_Ravel(a, NPY_CORDER));
+  return Object::steal(PyArray_Ravel(a, NPY_CORDER));
 }
 
 // A vector on the native route: converted as the splitter converts it, its
 // values readable as doubles (copied when the array's data is not aligned
 // for double), and scanned into blocks.
 struct ScannedVector {
-  Ref flat;
+  Object flat;
   PyArrayObject* arr = nullptr;
   std::vector<double> aligned;
   std::span<const double> values;
   core::Scan scan;
 
   // np.asarray(vec, dtype=np.float64).ravel() with the original NumPy.
-  // Returns false with the exception that raises.
-  bool convert(PyObject* vec) {
+  void convert(PyObject* vec) {
     flat = flat_float64(vec);
-    if (!flat) {
-      return false;
-    }
     arr = reinterpret_cast<PyArrayObject*>(flat.get());
     const auto count = static_cast<size_t>(PyArray_SIZE(arr));
     if (PyArray_ISALIGNED(arr)) {
@@ -112,26 +104,24 @@ struct ScannedVector {
       std::memcpy(aligned.data(), PyArray_DATA(arr), count * sizeof(double));
       values = aligned;
     }
-    return true;
   }
 
-  // The splitter's loop over the converted values. Returns false with the
-  // exception its int(round(...)) raises for a NaN or infinite count. A
-  // signalling NaN is left to the module-level route (see needs_module_level).
-  bool scan_values() {
+  // The splitter's loop over the converted values; throws what its
+  // int(round(...)) raises for a NaN or infinite count. A signalling NaN is
+  // left to the module-level route (see needs_module_level).
+  void scan_values() {
     scan = core::scan_blocks(values);
     switch (scan.status) {
       case core::ScanStatus::kOk:
       case core::ScanStatus::kSignallingNanCount:
-        return true;
+        return;
       case core::ScanStatus::kNanCount:
         PyErr_SetString(PyExc_ValueError, "cannot convert float NaN to integer");
-        return false;
+        throw PythonError{};
       case core::ScanStatus::kInfiniteCount:
         PyErr_SetString(PyExc_OverflowError, "cannot convert float infinity to integer");
-        return false;
+        throw PythonError{};
     }
-    return false;
   }
 
   // Rounding a signalling NaN count goes through NumPy's floating-point
@@ -139,7 +129,7 @@ struct ScannedVector {
   // NumPy's own round() reproduces.
   bool needs_module_level() const { return scan.status == core::ScanStatus::kSignallingNanCount; }
 
-  Object array() const { return Object::borrow(flat.get()); }
+  const Object& array() const { return flat; }
 };
 
 bool has_huge_padding(const core::Scan& scan) {
@@ -147,62 +137,53 @@ bool has_huge_padding(const core::Scan& scan) {
          scan.blocks.back().rows > kNativePaddingRows;
 }
 
-Ref new_float64(npy_intp rows, npy_intp cols) {
+Object new_float64(npy_intp rows, npy_intp cols) {
   npy_intp dims[] = {rows, cols};
-  return Ref::steal(PyArray_SimpleNew(2, dims, NPY_DOUBLE));
+  return Object::steal(PyArray_SimpleNew(2, dims, NPY_DOUBLE));
 }
 
-double* data_of(const Ref& array) {
+Object zeros_float64(npy_intp rows, npy_intp cols) {
+  npy_intp dims[] = {rows, cols};
+  return Object::steal(PyArray_ZEROS(2, dims, NPY_DOUBLE, 0));
+}
+
+double* data_of(const Object& array) {
   return static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(array.get())));
 }
 
 // A new (rows, 2) array holding block `b`'s pairs.
-Ref copy_of_pairs(const ScannedVector& v, const core::Block& b) {
-  Ref out = new_float64(static_cast<npy_intp>(b.rows), 2);
-  if (out) {
-    core::copy_pairs(v.values, b, data_of(out), originals.nan);
-  }
+Object copy_of_pairs(const ScannedVector& v, const core::Block& b) {
+  Object out = new_float64(static_cast<npy_intp>(b.rows), 2);
+  core::copy_pairs(v.values, b, data_of(out), originals.nan);
   return out;
 }
 
 // arr[i : i + 2n].reshape(n, 2) for a complete block: a view on `arr`.
-Ref view_of_pairs(const ScannedVector& v, const core::Block& b) {
+Object view_of_pairs(const ScannedVector& v, const core::Block& b) {
   PyArray_Descr* descr = PyArray_DESCR(v.arr);
   Py_INCREF(descr);
   npy_intp dims[] = {static_cast<npy_intp>(b.rows), 2};
   const int writeable = PyArray_FLAGS(v.arr) & NPY_ARRAY_WRITEABLE;
   char* data = PyArray_BYTES(v.arr) + b.data() * sizeof(double);
-  Ref view = Ref::steal(
+  Object view = Object::steal(
       PyArray_NewFromDescr(&PyArray_Type, descr, 2, dims, nullptr, data, writeable, nullptr));
-  if (!view || PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(view.get()),
-                                     Py_NewRef(reinterpret_cast<PyObject*>(v.arr))) < 0) {
-    return {};
-  }
+  checked(PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(view.get()),
+                                Py_NewRef(reinterpret_cast<PyObject*>(v.arr))));
   return view;
 }
 
-Ref empty_pairs() {
-  npy_intp dims[] = {0, 2};
-  return Ref::steal(PyArray_ZEROS(2, dims, NPY_DOUBLE, 0));
-}
-
 // The splitter's list of (idx, pairs) blocks from a finished scan.
-Ref block_list(PyObject* globals, const ScannedVector& v) {
+Object block_list(PyObject* globals, const ScannedVector& v) {
   const auto n_blocks = static_cast<Py_ssize_t>(v.scan.blocks.size());
-  Ref blocks = Ref::steal(PyList_New(n_blocks));
-  if (!blocks) {
-    return {};
-  }
+  Object blocks = Object::steal(PyList_New(n_blocks));
   for (Py_ssize_t k = 0; k < n_blocks; ++k) {
     const core::Block& b = v.scan.blocks[static_cast<size_t>(k)];
-    Ref idx = Ref::steal(PyArray_Scalar(PyArray_BYTES(v.arr) + b.start * sizeof(double),
-                                        PyArray_DESCR(v.arr), reinterpret_cast<PyObject*>(v.arr)));
-    if (!idx) {
-      return {};
-    }
-    Ref pairs;
+    Object idx =
+        Object::steal(PyArray_Scalar(PyArray_BYTES(v.arr) + b.start * sizeof(double),
+                                     PyArray_DESCR(v.arr), reinterpret_cast<PyObject*>(v.arr)));
+    Object pairs;
     if (b.rows == 0) {
-      pairs = empty_pairs();
+      pairs = zeros_float64(0, 2);
     } else if (!b.truncated()) {
       pairs = view_of_pairs(v, b);
     } else {
@@ -211,23 +192,14 @@ Ref block_list(PyObject* globals, const ScannedVector& v) {
       Object i = integer(static_cast<Py_ssize_t>(b.data()));
       Object n = Object::steal(PyLong_FromDouble(core::round_half_even(v.values[b.start + 1])));
       Object count = integer(static_cast<Py_ssize_t>(v.values.size()));
-      pairs = Ref::steal(pairs_step_by_step(globals, v.array(), i, n, count).release());
+      pairs = pairs_module_level(globals, v.array(), i, n, count);
     }
-    if (!pairs) {
-      return {};
-    }
-    PyObject* block = PyTuple_New(2);
-    if (block == nullptr) {
-      return {};
-    }
-    PyTuple_SET_ITEM(block, 0, idx.release());
-    PyTuple_SET_ITEM(block, 1, pairs.release());
-    PyList_SET_ITEM(blocks.get(), k, block);
+    PyList_SET_ITEM(blocks.get(), k, tuple(idx, pairs).release());
   }
   return blocks;
 }
 
-Ref dense_native(const ScannedVector& v) {
+Object dense_native(const ScannedVector& v) {
   const std::span<const core::Block> blocks = v.scan.blocks;
   if (blocks.empty()) {
     return new_float64(0, 0);
@@ -238,88 +210,69 @@ Ref dense_native(const ScannedVector& v) {
   const auto rows = static_cast<npy_intp>(core::max_rows(blocks));
   const auto cols = static_cast<npy_intp>(1 + 2 * blocks.size());
   if (rows == 0) {
-    npy_intp dims[] = {0, cols};
-    return Ref::steal(PyArray_ZEROS(2, dims, NPY_DOUBLE, 0));
+    return zeros_float64(0, cols);
   }
-  Ref out = new_float64(rows, cols);
-  if (out) {
-    core::fill_dense(v.values, blocks, static_cast<size_t>(rows), data_of(out), originals.nan);
-  }
+  Object out = new_float64(rows, cols);
+  core::fill_dense(v.values, blocks, static_cast<size_t>(rows), data_of(out), originals.nan);
   return out;
 }
 
-Ref list_native(const ScannedVector& v) {
+Object list_native(const ScannedVector& v) {
   if (v.scan.blocks.empty()) {
-    return Ref::borrow(Py_None);
+    return Object::borrow(Py_None);
   }
-  Ref out = Ref::steal(PyList_New(static_cast<Py_ssize_t>(v.scan.blocks.size())));
-  if (!out) {
-    return {};
-  }
+  Object out = Object::steal(PyList_New(static_cast<Py_ssize_t>(v.scan.blocks.size())));
   Py_ssize_t k = 0;
   for (const core::Block& b : v.scan.blocks) {
-    Ref pairs = copy_of_pairs(v, b);
-    if (!pairs) {
-      return {};
-    }
-    PyList_SET_ITEM(out.get(), k++, pairs.release());
+    PyList_SET_ITEM(out.get(), k++, copy_of_pairs(v, b).release());
   }
   return out;
 }
 
-// How a vector goes on once the native route has taken it on.
-enum class Route {
+// How a vector goes on once the native route has converted it.
+enum class Next {
   kNative,       // scanned; the native result stands for the module-level one
-  kModuleLevel,  // converted; the splitter's loop runs as module-level code
-  kFailed,       // an exception is set
+  kModuleLevel,  // the splitter's loop runs as module-level code over the array
 };
 
 // np.asarray(vec, dtype=np.float64).ravel(), then the scan. Converting may
 // run the caller's code (__array__, __len__, __float__) and rebind what the
 // loop uses; a signalling-NaN count needs NumPy's own rounding. Either way
-// the loop then runs as module-level code over the converted array.
-Route convert_and_scan(PyObject* globals, PyObject* vec, ScannedVector& v) {
+// the loop then runs as module-level code over the converted array. The
+// conversion is the splitter's first step, so from there on the splitter's
+// own guard decides, even when a decoder called it: the decoder's call of
+// the splitter has happened.
+Next convert_and_scan(PyObject* globals, PyObject* vec, ScannedVector& v) {
   const bool may_run_callers_code = !converts_without_callers_code(vec);
-  if (!v.convert(vec)) {
-    return Route::kFailed;
+  v.convert(vec);
+  if (may_run_callers_code && !route_open(Route::kSplitNative, {globals})) {
+    return Next::kModuleLevel;
   }
-  if (may_run_callers_code && !numpy_intact(globals)) {
-    return Route::kModuleLevel;
-  }
-  if (!v.scan_values()) {
-    return Route::kFailed;
-  }
-  return v.needs_module_level() ? Route::kModuleLevel : Route::kNative;
+  v.scan_values();
+  return v.needs_module_level() ? Next::kModuleLevel : Next::kNative;
 }
 
 // kora_interpret_vector and kora_interpret_vector_list: `native` over the
-// scanned vector while the guards hold, else the module-level route from
-// where they stopped holding.
-template <typename Native, typename StepByStep>
-PyObject* decode(Function* self, PyObject* vec, Native native, StepByStep step_by_step) {
+// scanned vector while the guard holds, else the module-level route from
+// where it stopped holding.
+template <typename Native, typename ModuleLevel>
+PyObject* decode(Function* self, PyObject* vec, Native native, ModuleLevel module_level) {
   PyObject* globals = self->globals;
   // if vec is None: return None
   if (vec == Py_None) {
     Py_RETURN_NONE;
   }
-  if (!splitter_intact(globals)) {
+  if (!route_open(Route::kDecodeNative, {globals})) {
     Object blocks = call_splitter(globals, vec);
-    return step_by_step(globals, blocks).release();
+    return module_level(globals, blocks).release();
   }
   ScannedVector v;
-  switch (convert_and_scan(globals, vec, v)) {
-    case Route::kFailed:
-      return nullptr;
-    case Route::kModuleLevel: {
-      Object blocks = split_step_by_step(globals, v.array());
-      return step_by_step(globals, blocks).release();
-    }
-    case Route::kNative:
-      break;
+  if (convert_and_scan(globals, vec, v) == Next::kModuleLevel) {
+    Object blocks = split_loop_module_level(globals, v.array());
+    return module_level(globals, blocks).release();
   }
   if (has_huge_padding(v.scan)) {
-    Ref blocks = block_list(globals, v);
-    return blocks ? step_by_step(globals, Object(std::move(blocks))).release() : nullptr;
+    return module_level(globals, block_list(globals, v)).release();
   }
   return native(v).release();
 }
@@ -328,27 +281,22 @@ PyObject* decode(Function* self, PyObject* vec, Native native, StepByStep step_b
 
 PyObject* split_vector_blocks(Function* self, PyObject* const* args, Py_ssize_t, PyObject*) {
   PyObject* globals = self->globals;
-  if (!numpy_intact(globals)) {
+  if (!route_open(Route::kSplitNative, {globals})) {
     return split_module_level(globals, args[0]).release();
   }
   ScannedVector v;
-  switch (convert_and_scan(globals, args[0], v)) {
-    case Route::kFailed:
-      return nullptr;
-    case Route::kModuleLevel:
-      return split_step_by_step(globals, v.array()).release();
-    case Route::kNative:
-      break;
+  if (convert_and_scan(globals, args[0], v) == Next::kModuleLevel) {
+    return split_loop_module_level(globals, v.array()).release();
   }
   return block_list(globals, v).release();
 }
 
 PyObject* interpret_vector(Function* self, PyObject* const* args, Py_ssize_t, PyObject*) {
-  return decode(self, args[0], dense_native, dense_step_by_step);
+  return decode(self, args[0], dense_native, dense_module_level);
 }
 
 PyObject* interpret_vector_list(Function* self, PyObject* const* args, Py_ssize_t, PyObject*) {
-  return decode(self, args[0], list_native, list_step_by_step);
+  return decode(self, args[0], list_native, list_module_level);
 }
 
 }  // namespace pykora::binary

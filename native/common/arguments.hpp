@@ -2,15 +2,16 @@
 // interpreter's standard TypeError wording naming the function.
 #pragma once
 
+#include <array>
+
 #include "common/function.hpp"
 
 namespace pykora {
 
-// Binds a vectorcall's arguments to the parameters of `def`. On success
-// `bound` (room for def.params.size() entries) holds borrowed references in
-// parameter order, with None for omitted optional parameters. Returns false
-// with a TypeError set.
-bool bind_arguments(const FunctionDef& def, PyObject* const* args, Py_ssize_t nargs,
-                    PyObject* kwnames, PyObject** bound);
+// Binds a vectorcall's arguments to the parameters of `def`: `bound` then
+// holds borrowed references in parameter order, with None for omitted
+// optional parameters. Throws with a TypeError set.
+void bind_arguments(const FunctionDef& def, PyObject* const* args, Py_ssize_t nargs,
+                    PyObject* kwnames, std::array<PyObject*, kMaxParams>& bound);
 
 }  // namespace pykora

@@ -1,5 +1,13 @@
 // Where native code returns to the interpreter: no C++ exception may unwind
 // through it.
+//
+// The error rule of the native modules: code that touches Python reports a
+// failure by throwing (PythonError once the Python exception is set,
+// std::bad_alloc when C++ runs out of memory) and never by an error value;
+// the pure core (native/core) knows no Python and returns statuses. Only the
+// boundaries catch: the function object's vectorcall and its attribute
+// getters, the module's create and exec slots. Each turns the exception
+// into the interpreter's NULL or -1 through guarded_call().
 #pragma once
 
 #include <type_traits>

@@ -12,9 +12,6 @@
 namespace pykora {
 namespace {
 
-// The most parameters any native function declares.
-constexpr size_t kMaxParams = 4;
-
 PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf,
                               PyObject* kwnames) {
   auto* self = reinterpret_cast<Function*>(callable);
@@ -25,9 +22,7 @@ PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t 
       return def.impl(self, args, nargs, kwnames);
     }
     std::array<PyObject*, kMaxParams> bound{};
-    if (!bind_arguments(def, args, nargs, kwnames, bound.data())) {
-      return nullptr;
-    }
+    bind_arguments(def, args, nargs, kwnames, bound);
     return def.impl(self, bound.data(), static_cast<Py_ssize_t>(def.params.size()), nullptr);
   });
   // Every body returns a result or sets an exception, never both or neither.
@@ -132,21 +127,21 @@ int set_annotations(PyObject* obj, PyObject* value, void*) {
 // by the caller: the lookup may run a key's __eq__, which may replace them).
 Object new_parameter(const Object& parameter_type, const char* name, const char* kind,
                      PyObject* fallback, const Object& annotations) {
-  Object text = Object::steal(PyUnicode_FromString(name));
-  Object kind_value = parameter_type.attr(Object::steal(PyUnicode_FromString(kind)).get());
+  Object parameter_name = text(name);
+  Object kind_value = parameter_type.attr(text(kind).get());
   Object kwargs = Object::steal(PyDict_New());
   if (fallback != nullptr) {
     checked(PyDict_SetItemString(kwargs.get(), "default", fallback));
   }
   if (annotations) {
-    Ref annotation = dict_get_item(annotations.get(), text.get());
+    Ref annotation = dict_get_item(annotations.get(), parameter_name.get());
     if (annotation) {
       checked(PyDict_SetItemString(kwargs.get(), "annotation", annotation.get()));
     } else {
-      checked(PyErr_Occurred() ? -1 : 0);
+      throw_if_error_set();
     }
   }
-  Object args = tuple(text, kind_value);
+  Object args = tuple(parameter_name, kind_value);
   return Object::steal(PyObject_Call(parameter_type.get(), args.get(), kwargs.get()));
 }
 
@@ -179,12 +174,12 @@ PyObject* get_signature(PyObject* obj, void*) {
     Object args = tuple(parameters);
     Object kwargs = Object::steal(PyDict_New());
     if (annotations) {
-      Object key = Object::steal(PyUnicode_FromString("return"));
+      Object key = text("return");
       Ref returns = dict_get_item(annotations.get(), key.get());
       if (returns) {
         checked(PyDict_SetItemString(kwargs.get(), "return_annotation", returns.get()));
       } else {
-        checked(PyErr_Occurred() ? -1 : 0);
+        throw_if_error_set();
       }
     }
     return PyObject_Call(signature_type.get(), args.get(), kwargs.get());
@@ -242,38 +237,25 @@ PyTypeObject function_type = [] {
   return type;
 }();
 
-Ref new_annotations(const FunctionDef& def) {
-  Ref dict = Ref::steal(PyDict_New());
-  if (!dict) {
-    return {};
-  }
+Object new_annotations(const FunctionDef& def) {
+  Object dict = Object::steal(PyDict_New());
   for (const Annotation& a : def.annotations) {
-    Ref text = Ref::steal(PyUnicode_FromString(a.text));
-    if (!text || PyDict_SetItemString(dict.get(), a.name, text.get()) < 0) {
-      return {};
-    }
+    checked(PyDict_SetItemString(dict.get(), a.name, text(a.text).get()));
   }
   return dict;
 }
 
-}  // namespace
-
-Ref new_function(const FunctionDef& def, PyObject* module) {
-  if (PyType_Ready(&function_type) < 0) {
-    return {};
-  }
-  PyObject* globals = PyModule_GetDict(module);
-  Ref module_name = Ref::steal(PyObject_GetAttrString(module, "__name__"));
-  Ref name = Ref::steal(PyUnicode_InternFromString(def.name));
-  Ref doc = def.doc == nullptr ? Ref::borrow(Py_None) : Ref::steal(PyUnicode_FromString(def.doc));
-  Ref annotations = new_annotations(def);
-  if (globals == nullptr || !module_name || !name || !doc || !annotations) {
-    return {};
-  }
+// The function described by `def`, bound to the namespace and the name of
+// `module`.
+Object new_function(const FunctionDef& def, PyObject* module) {
+  checked(PyType_Ready(&function_type));
+  PyObject* globals = checked(PyModule_GetDict(module));
+  Object module_name = Object::steal(PyObject_GetAttrString(module, "__name__"));
+  Object name = Object::steal(PyUnicode_InternFromString(def.name));
+  Object doc = def.doc == nullptr ? Object::borrow(Py_None) : text(def.doc);
+  Object annotations = new_annotations(def);
   auto* self = PyObject_GC_New(Function, &function_type);
-  if (self == nullptr) {
-    return {};
-  }
+  checked(reinterpret_cast<PyObject*>(self));
   self->vectorcall = function_vectorcall;
   self->def = &def;
   self->globals = Py_NewRef(globals);
@@ -285,17 +267,16 @@ Ref new_function(const FunctionDef& def, PyObject* module) {
   self->dict = nullptr;
   self->weakreflist = nullptr;
   PyObject_GC_Track(self);
-  return Ref::steal(reinterpret_cast<PyObject*>(self));
+  return Object::steal(reinterpret_cast<PyObject*>(self));
 }
 
-bool define_functions(PyObject* module, std::span<const FunctionDef> defs) {
+}  // namespace
+
+void detail::define_functions(PyObject* module, std::span<const FunctionDef> defs) {
   for (const FunctionDef& def : defs) {
-    Ref function = new_function(def, module);
-    if (!function || PyModule_AddObjectRef(module, def.name, function.get()) < 0) {
-      return false;
-    }
+    Object function = new_function(def, module);
+    checked(PyModule_AddObjectRef(module, def.name, function.get()));
   }
-  return true;
 }
 
 }  // namespace pykora

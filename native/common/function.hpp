@@ -8,6 +8,7 @@
 // pickles as a reference to its module-level name.
 #pragma once
 
+#include <algorithm>
 #include <initializer_list>
 #include <span>
 
@@ -21,8 +22,9 @@ struct Function;
 // `args` holds the bound parameters in declaration order (omitted optional
 // parameters are None), `nargs` their count and `kwnames` is null. A function
 // that takes *args and **kwargs receives the call exactly as made. A body
-// returns a new reference, or NULL with an exception set; it may also throw
-// (PythonError when the exception is set already).
+// returns a new reference; it reports a failure by throwing (PythonError once
+// the Python exception is set), and the function object turns that into the
+// interpreter's NULL.
 using NativeFunction = PyObject*(Function* self, PyObject* const* args, Py_ssize_t nargs,
                                  PyObject* kwnames);
 
@@ -30,6 +32,10 @@ struct Annotation {
   const char* name;
   const char* text;
 };
+
+// The most parameters a function may declare: the function object binds the
+// arguments of a call into an array of this size.
+inline constexpr size_t kMaxParams = 4;
 
 // Positions of parameters, written as the list of their indices: {0}.
 class ParamSet {
@@ -41,6 +47,8 @@ class ParamSet {
     }
   }
   constexpr bool contains(size_t index) const { return (bits_ >> index & 1U) != 0; }
+  // Whether every position is below `count`.
+  constexpr bool below(size_t count) const { return count >= 32 || (bits_ >> count) == 0; }
 
  private:
   unsigned bits_ = 0;
@@ -73,13 +81,29 @@ struct Function {
   PyObject* weakreflist;
 };
 
-// Creates the function described by `def`, bound to the namespace and the
-// name of `module`.
-Ref new_function(const FunctionDef& def, PyObject* module);
+// Whether the function object can bind the calls of `def`: no more than
+// kMaxParams parameters, no more required than declared, exact-str checks
+// only on parameters that exist.
+constexpr bool well_formed(const FunctionDef& def) {
+  return def.params.size() <= kMaxParams && def.required >= 0 &&
+         static_cast<size_t>(def.required) <= def.params.size() &&
+         def.exact_str.below(def.params.size()) && def.impl != nullptr &&
+         (!def.takes_varargs || def.params.empty());
+}
 
-// Creates each function in turn and binds it in `module` right after its
-// creation, as a sequence of `def` statements would. Returns false with an
-// exception set.
-bool define_functions(PyObject* module, std::span<const FunctionDef> defs);
+namespace detail {
+void define_functions(PyObject* module, std::span<const FunctionDef> defs);
+}  // namespace detail
+
+// Creates each function of the table `Defs` in turn and binds it in
+// `module` right after its creation, as a sequence of `def` statements
+// would. The table is checked when the module is compiled, so that a
+// function the function object cannot bind never builds.
+template <const auto& Defs>
+void define_functions(PyObject* module) {
+  static_assert(std::ranges::all_of(Defs, [](const FunctionDef& def) { return well_formed(def); }),
+                "a function of this table cannot be bound: see well_formed()");
+  detail::define_functions(module, Defs);
+}
 
 }  // namespace pykora

@@ -9,7 +9,6 @@
 #include <atomic>
 #include <cstdint>
 #include <initializer_list>
-#include <utility>
 
 #include "common/ref.hpp"
 
@@ -23,12 +22,19 @@ struct ModuleSingleton {
   std::atomic<std::int64_t> owner_interpreter{-1};
 };
 
-PyObject* create_singleton(ModuleSingleton& singleton, PyObject* spec);
-int exec_singleton(ModuleSingleton& singleton, PyObject* module, bool (*body)(PyObject*));
+// A module body: binds the module's names in order, as the statements of a
+// Python module would, and throws when one of them fails.
+using ModuleBody = void(PyObject* module);
+
+// The module's create and exec slots: the boundaries where module creation
+// returns to the interpreter. The exec slot sets up what the shared code
+// needs before it runs the body the first time.
+PyObject* create_singleton(ModuleSingleton& singleton, PyObject* spec) noexcept;
+int exec_singleton(ModuleSingleton& singleton, PyObject* module, ModuleBody* body) noexcept;
 
 // Multi-phase init slots of a module whose body is `Body`; each module
 // instantiates this with its own singleton.
-template <ModuleSingleton& Singleton, bool (*Body)(PyObject*)>
+template <ModuleSingleton& Singleton, ModuleBody* Body>
 struct SingletonSlots {
   static PyObject* create(PyObject* spec, PyModuleDef*) {
     return create_singleton(Singleton, spec);
@@ -69,12 +75,10 @@ struct SingletonSlots {
   }
 };
 
-// module.__doc__ = doc
-bool set_docstring(PyObject* module, const char* doc);
+// The statements of a module body; each throws when it fails.
 
-// Interns each text and stores it (kept for the life of the process) through
-// its pointer. Returns false with an exception set.
-bool intern_names(std::initializer_list<std::pair<PyObject**, const char*>> table);
+// module.__doc__ = doc
+void set_docstring(PyObject* module, const char* doc);
 
 // `from <source> import name [as alias], ...` run in `module`'s namespace;
 // `level` counts leading dots as in a relative import.
@@ -82,10 +86,10 @@ struct ImportedName {
   const char* name;
   const char* alias;
 };
-bool import_from(PyObject* module, const char* source, int level,
+void import_from(PyObject* module, const char* source, int level,
                  std::initializer_list<ImportedName> names);
 
 // `import <source> as <alias>` run in `module`'s namespace.
-bool import_as(PyObject* module, const char* source, const char* alias);
+void import_as(PyObject* module, const char* source, const char* alias);
 
 }  // namespace pykora

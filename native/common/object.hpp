@@ -1,18 +1,17 @@
-// Python objects for code that replays module-level Python one step at a
-// time.
+// Python objects for code that runs inside the native modules.
 //
 // Every operation of Object (attribute, item, call, arithmetic, comparison,
 // truth) does what the matching Python expression does and throws
-// PythonError when that raises, with the Python exception left set. The
-// function boundary (function_vectorcall) returns NULL for it, so a replay
-// reads as the Python it replays, one statement per sub-expression, with no
-// error checks in between.
-//
-// Throwing is for the rare routes only. The fast routes keep their explicit,
-// exception-free code.
+// PythonError when that raises, with the Python exception left set. Code
+// that touches Python reports every failure this way and never returns an
+// error value: only the boundaries (boundary.hpp) turn an exception into
+// the interpreter's NULL or -1. So a function reads as the Python it
+// stands for, one statement per sub-expression, with no error checks in
+// between, and the fast routes read the same way.
 #pragma once
 
 #include <concepts>
+#include <initializer_list>
 #include <utility>
 
 #include "common/ref.hpp"
@@ -24,6 +23,8 @@ namespace pykora {
 // from std::exception, so that no handler for C++ errors takes it by mistake.
 struct PythonError {};
 
+// The result of a C API call that signals failure with NULL or a negative
+// status, which then throws.
 inline PyObject* checked(PyObject* result) {
   if (result == nullptr) {
     throw PythonError{};
@@ -37,6 +38,19 @@ inline int checked(int status) {
   }
   return status;
 }
+
+// After a C API call that returns NULL both for "absent" and for "failed":
+// throws in the second case.
+inline void throw_if_error_set() {
+  if (PyErr_Occurred() != nullptr) {
+    throw PythonError{};
+  }
+}
+
+class Object;
+
+template <typename T>
+concept ObjectLike = std::same_as<T, Object> || std::same_as<T, PyObject*>;
 
 class Object {
  public:
@@ -68,7 +82,7 @@ class Object {
   bool is(PyObject* other) const noexcept { return get() == other; }
 
   // obj(*args)
-  template <typename... Args>
+  template <ObjectLike... Args>
   Object operator()(const Args&... args) const {
     PyObject* stack[] = {nullptr, raw(args)...};
     return steal(PyObject_Vectorcall(get(), stack + 1,
@@ -76,16 +90,16 @@ class Object {
   }
 
   // obj(*args, <kwname>=kwvalue)
-  template <typename... Args>
-  Object call_with_keyword(PyObject* kwname, const Object& kwvalue, const Args&... args) const {
+  template <ObjectLike Value, ObjectLike... Args>
+  Object call_with_keyword(PyObject* kwname, const Value& kwvalue, const Args&... args) const {
     Object kwnames = steal(PyTuple_Pack(1, kwname));
-    PyObject* stack[] = {nullptr, raw(args)..., kwvalue.get()};
+    PyObject* stack[] = {nullptr, raw(args)..., raw(kwvalue)};
     return steal(PyObject_Vectorcall(
         get(), stack + 1, sizeof...(Args) | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames.get()));
   }
 
   // obj.name(*args)
-  template <typename... Args>
+  template <ObjectLike... Args>
   Object method(PyObject* name, const Args&... args) const {
     PyObject* stack[] = {get(), raw(args)...};
     return steal(PyObject_VectorcallMethod(
@@ -98,9 +112,6 @@ class Object {
  private:
   Ref ref_;
 };
-
-template <typename T>
-concept ObjectLike = std::same_as<T, Object> || std::same_as<T, PyObject*>;
 
 // a + b, a - b, a * b; at least one side is an Object.
 template <ObjectLike A, ObjectLike B>
@@ -137,8 +148,15 @@ PYKORA_COMPARISON(==, Py_EQ)
 PYKORA_COMPARISON(!=, Py_NE)
 #undef PYKORA_COMPARISON
 
-// An int, a tuple, a list, a slice, as their Python literals make them.
+// `item in container`
+template <ObjectLike Container, ObjectLike Item>
+bool contains(const Container& container, const Item& item) {
+  return checked(PySequence_Contains(Object::raw(container), Object::raw(item))) == 1;
+}
+
+// An int, a str, a tuple, a list, a slice, as their Python literals make them.
 Object integer(Py_ssize_t value);
+Object text(const char* utf8);
 template <ObjectLike... Items>
 Object tuple(const Items&... items) {
   return Object::steal(PyTuple_Pack(sizeof...(Items), Object::raw(items)...));
@@ -147,11 +165,8 @@ Object list(std::initializer_list<PyObject*> items);
 // start:stop; a null bound is left out, as in `[:stop]`.
 Object slice(PyObject* start, PyObject* stop);
 
-// A module-level name as module code sees it at the moment of use: the
-// module namespace, then the builtins; NameError when neither has it.
-Object global(PyObject* globals, PyObject* name);
-
-// `a, b = obj`, with the interpreter's errors for anything else.
+// `a, b = obj`, as the running interpreter unpacks: its errors and their
+// wording are the interpreter's own (common/python_code.hpp).
 std::pair<Object, Object> unpack_pair(const Object& obj);
 
 // `for item in obj:` as a C++ range: iter(obj) on entry, next() per turn.
@@ -176,7 +191,7 @@ class Iteration {
       item_ = Object();
       PyObject* next = PyIter_Next(it_);
       if (next == nullptr) {
-        checked(PyErr_Occurred() ? -1 : 0);
+        throw_if_error_set();
         return;
       }
       item_ = Object::steal(next);

@@ -1,12 +1,11 @@
 // _post_set_checks: the value checks run after every change of options.
+#include "common/globals.hpp"
 #include "options/defaults.hpp"
 #include "options/functions.hpp"
 #include "options/state.hpp"
 
 namespace pykora::options {
 namespace {
-
-Object text(const char* s) { return Object::steal(PyUnicode_FromString(s)); }
 
 // kora_get_option(key)
 Object get_option(PyObject* globals, PyObject* key) {
@@ -47,10 +46,7 @@ bool path_exists(PyObject* globals, const Object& arg) {
 
 // _KORA_OPTIONS["malloc.lib"] = kora_get_option_default()["malloc.lib"]
 void restore_malloc_default(PyObject* globals) {
-  Defaults defaults;
-  if (!defaults.fetch(globals)) {
-    throw PythonError{};
-  }
+  Defaults defaults(globals);
   Object value;
   if (defaults.rebound()) {
     value = defaults.rebound()[names.malloc_lib];

@@ -1,9 +1,9 @@
 // _cpu_default_string and kora_get_option_default: the default table.
 #include "options/defaults.hpp"
 
-#include "common/boundary.hpp"
-#include "common/calls.hpp"
+#include "common/globals.hpp"
 #include "options/functions.hpp"
+#include "options/guards.hpp"
 #include "options/state.hpp"
 
 namespace pykora::options {
@@ -16,19 +16,23 @@ long long saturated(PyObject* exact_int) {
   return overflow > 0 ? 16 : (overflow < 0 ? 1 : n);
 }
 
-Ref text_of(long long cpus) {
-  const core::ThreadsText text = core::cpu_threads_text(cpus);
-  return Ref::steal(PyUnicode_FromKindAndData(PyUnicode_1BYTE_KIND, text.text,
-                                              static_cast<Py_ssize_t>(text.size)));
+Object text_of(long long cpus) {
+  const core::ThreadsText threads = core::cpu_threads_text(cpus);
+  return Object::steal(PyUnicode_FromKindAndData(PyUnicode_1BYTE_KIND, threads.text,
+                                                 static_cast<Py_ssize_t>(threads.size)));
 }
 
-// _cpu_default_string for a count that is not an exact int: its own truth
-// test, comparisons and formatting decide the text.
-Object threads_text_step_by_step(PyObject* cpus) {
+// "num.threads" for what os.cpu_count() returned.
+Object threads_text(const Object& cpus) {
+  // The common case, an exact int, needs no round trips through Python:
+  // its truth, comparisons and formatting are int's own.
+  if (PyLong_CheckExact(cpus.get())) {
+    return text_of(saturated(cpus.get()));
+  }
   const Object one = integer(1);
   const Object sixteen = integer(16);
   // n = os.cpu_count() or 1
-  Object n = Object::borrow(cpus);
+  Object n = cpus;
   if (!n.truth()) {
     n = one;
   }
@@ -41,28 +45,16 @@ Object threads_text_step_by_step(PyObject* cpus) {
     n = one;
   }
   // return f"{n}:1"
-  Object text = Object::steal(PyObject_Format(n.get(), nullptr));
-  return Object::steal(PyUnicode_FromFormat("%U:1", text.get()));
-}
-
-// "num.threads" for what os.cpu_count() returned; null with the exception
-// set on failure, since Defaults::fetch needs it too.
-Ref threads_text(PyObject* cpus) {
-  // The common case, an exact int, needs no round trips through Python.
-  if (PyLong_CheckExact(cpus)) {
-    return text_of(saturated(cpus));
-  }
-  return Ref::steal(guarded_call([&] { return threads_text_step_by_step(cpus).release(); }));
+  Object shown = Object::steal(PyObject_Format(n.get(), nullptr));
+  return Object::steal(PyUnicode_FromFormat("%U:1", shown.get()));
 }
 
 // The default table as a new dict, with `threads` as "num.threads".
-Ref default_table(PyObject* threads) {
+Object default_table(PyObject* threads) {
   // Copying the prebuilt table clones its hash table in one step; replacing
   // the thread count keeps the entry in its place.
-  Ref dict = Ref::steal(PyDict_Copy(table.prototype));
-  if (!dict || PyDict_SetItem(dict.get(), table.num_threads_key, threads) < 0) {
-    return {};
-  }
+  Object dict = Object::steal(PyDict_Copy(table.prototype));
+  checked(PyDict_SetItem(dict.get(), table.num_threads_key, threads));
   return dict;
 }
 
@@ -75,40 +67,26 @@ Object cpu_count(PyObject* globals) {
 
 }  // namespace
 
-bool Defaults::fetch(PyObject* globals) {
-  Ref function = load_global(globals, names.get_option_default);
-  if (!function) {
-    return false;
+Defaults::Defaults(PyObject* globals) {
+  if (!route_open(Route::kDefaultsTable, {globals})) {
+    Object function = global(globals, names.get_option_default);
+    rebound_ = function();
+    return;
   }
-  if (function.get() != own_get_option_default) {
-    Ref result = call(function.get());
-    if (!result) {
-      return false;
-    }
-    rebound_ = Object(std::move(result));
-    return true;
-  }
-  Ref helper = load_global(globals, names.cpu_default_string);
-  if (!helper) {
-    return false;
-  }
-  if (helper.get() != own_cpu_default_string) {
-    num_threads_ = call(helper.get());
-    return static_cast<bool>(num_threads_);
+  if (!route_open(Route::kCpuCountOnly, {globals})) {
+    Object helper = global(globals, names.cpu_default_string);
+    num_threads_ = helper();
+    return;
   }
   // The module's own helper: os.cpu_count() is all of it that anyone can
   // observe; an exact int count cannot fail to format, so the text waits
   // until a caller needs it.
-  Ref cpus = Ref::steal(guarded_call([&] { return cpu_count(globals).release(); }));
-  if (!cpus) {
-    return false;
-  }
+  Object cpus = cpu_count(globals);
   if (PyLong_CheckExact(cpus.get())) {
     cpus_ = saturated(cpus.get());
-    return true;
+  } else {
+    num_threads_ = threads_text(cpus);
   }
-  num_threads_ = threads_text(cpus.get());
-  return static_cast<bool>(num_threads_);
 }
 
 PyObject* Defaults::num_threads() {
@@ -118,17 +96,12 @@ PyObject* Defaults::num_threads() {
   return num_threads_.get();
 }
 
-Ref Defaults::table_dict() {
-  PyObject* threads = num_threads();
-  if (threads == nullptr) {
-    return {};
-  }
-  return default_table(threads);
-}
+Object Defaults::table_dict() { return default_table(num_threads()); }
 
 PyObject* Defaults::table_value(PyObject* key) {
   PyObject* position = PyDict_GetItemWithError(table.index, key);
   if (position == nullptr) {
+    throw_if_error_set();
     return nullptr;
   }
   const size_t i = PyLong_AsSize_t(position);
@@ -137,7 +110,7 @@ PyObject* Defaults::table_value(PyObject* key) {
 
 PyObject* cpu_default_string(Function* self, PyObject* const*, Py_ssize_t, PyObject*) {
   Object cpus = cpu_count(self->globals);
-  return threads_text(cpus.get()).release();
+  return threads_text(cpus).release();
 }
 
 PyObject* get_option_default(Function* self, PyObject* const*, Py_ssize_t, PyObject*) {

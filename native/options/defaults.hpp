@@ -7,29 +7,29 @@
 namespace pykora::options {
 
 // What a call of the module's kora_get_option_default gives. While the
-// module binds its own function, only the observable part of that call runs
-// (its _cpu_default_string call, itself reduced to os.cpu_count() while the
-// module binds its own) and the entries are read from the table; otherwise
-// `rebound` holds what the rebound function returned.
-//
-// Every lookup starts here, so none of it throws: a failure is reported as
-// false, null or nullptr with the exception set.
+// module binds its own function (Route::kDefaultsTable), only the
+// observable part of that call runs (its _cpu_default_string call, itself
+// reduced to os.cpu_count() while the module binds its own) and the entries
+// are read from the table; otherwise `rebound` holds what the rebound
+// function returned.
 class Defaults {
  public:
-  bool fetch(PyObject* globals);
+  // defaults = kora_get_option_default()
+  explicit Defaults(PyObject* globals);
+
   // The rebound function's result; empty while the table is used.
   const Object& rebound() const { return rebound_; }
   // The table as a new dict, in table order.
-  Ref table_dict();
+  Object table_dict();
   // The table's value for `key`, an exact str, borrowed; nullptr when it has
-  // none (with an exception set if computing the value failed).
+  // none.
   PyObject* table_value(PyObject* key);
 
  private:
   PyObject* num_threads();
 
   Object rebound_;
-  Ref num_threads_;     // the "num.threads" text, once made
+  Object num_threads_;  // the "num.threads" text, once made
   long long cpus_ = 0;  // os.cpu_count(), when the text is still to be made
 };
 

@@ -1,6 +1,8 @@
 // kora_get_option and kora_enabled_Braidwell_features: reading options.
+#include "common/globals.hpp"
 #include "options/defaults.hpp"
 #include "options/functions.hpp"
+#include "options/guards.hpp"
 #include "options/state.hpp"
 
 namespace pykora::options {
@@ -19,10 +21,7 @@ class WorkingDefaults {
   // defaults = kora_get_option_default()
   // if "kora.call" not in _KORA_OPTIONS: defaults["kora.call"] = kora_call_builtin()
   // if "weftgen.call" not in _KORA_OPTIONS: defaults["weftgen.call"] = weftgen_call_builtin()
-  void build(PyObject* globals) {
-    if (!base_.fetch(globals)) {
-      throw PythonError{};
-    }
+  explicit WorkingDefaults(PyObject* globals) : base_(globals) {
     add_computed(globals, names.kora_call, names.kora_call_builtin, kora_call_);
     add_computed(globals, names.weftgen_call, names.weftgen_call_builtin, weftgen_call_);
   }
@@ -39,9 +38,6 @@ class WorkingDefaults {
         found = weftgen_call_.get();
       } else {
         found = base_.table_value(key);
-        if (found == nullptr) {
-          checked(PyErr_Occurred() ? -1 : 0);
-        }
       }
       return found != nullptr ? Object::borrow(found) : Object();
     }
@@ -72,14 +68,14 @@ class WorkingDefaults {
       Object dict_type = Object::borrow(reinterpret_cast<PyObject*>(&PyDict_Type));
       return dict_type(base_.rebound());
     }
-    Ref dict = base_.table_dict();
-    if (!dict ||
-        (kora_call_ && PyDict_SetItem(dict.get(), names.kora_call, kora_call_.get()) < 0) ||
-        (weftgen_call_ &&
-         PyDict_SetItem(dict.get(), names.weftgen_call, weftgen_call_.get()) < 0)) {
-      throw PythonError{};
+    Object dict = base_.table_dict();
+    if (kora_call_) {
+      checked(PyDict_SetItem(dict.get(), names.kora_call, kora_call_.get()));
     }
-    return Object(std::move(dict));
+    if (weftgen_call_) {
+      checked(PyDict_SetItem(dict.get(), names.weftgen_call, weftgen_call_.get()));
+    }
+    return dict;
   }
 
  private:
@@ -155,19 +151,20 @@ Object kora_call_value(PyObject* globals, WorkingDefaults& defaults) {
 
 // The effective value of one key, or KeyError for an unknown key.
 Object value_of(PyObject* globals, WorkingDefaults& defaults, PyObject* key) {
-  Object store = global(globals, names.store);
-  if (PyUnicode_CheckExact(key) && PyDict_CheckExact(store.get())) {
-    // An exact str against the dict store: one lookup says all that the
-    // membership test and the comparisons would.
+  if (route_open(Route::kStoreLookup, {globals, key})) {
+    // An exact str against a store keyed by exact strs: one lookup says all
+    // that the membership tests and the comparisons would.
     if (same_text(key, names.kora_call)) {
       return kora_call_value(globals, defaults);
     }
+    Object store = global(globals, names.store);
     PyObject* stored = PyDict_GetItemWithError(store.get(), key);
     if (stored != nullptr) {
       return Object::borrow(stored);
     }
-    checked(PyErr_Occurred() ? -1 : 0);
+    throw_if_error_set();
   } else {
+    Object store = global(globals, names.store);
     // if key in _KORA_OPTIONS and key != "kora.call": value = _KORA_OPTIONS[key]
     if (contains(store, key) && compare(key, names.kora_call, Py_NE).truth()) {
       Object current = global(globals, names.store);
@@ -192,7 +189,7 @@ Object all_options(PyObject* globals, WorkingDefaults& defaults) {
   Object out = defaults.to_dict();
   // out.update(_KORA_OPTIONS)
   Object store = global(globals, names.store);
-  if (PyDict_CheckExact(store.get())) {
+  if (route_open(Route::kStoreMerge, {globals})) {
     checked(PyDict_Update(out.get(), store.get()));
   } else {
     out.method(names.update, store);
@@ -200,10 +197,10 @@ Object all_options(PyObject* globals, WorkingDefaults& defaults) {
   // stored = _KORA_OPTIONS.get("kora.call")
   Object current = global(globals, names.store);
   Object stored;
-  if (PyDict_CheckExact(current.get())) {
+  if (route_open(Route::kStoreMerge, {globals})) {
     PyObject* found = PyDict_GetItemWithError(current.get(), names.kora_call);
     if (found == nullptr) {
-      checked(PyErr_Occurred() ? -1 : 0);
+      throw_if_error_set();
     }
     stored = Object::borrow(found != nullptr ? found : Py_None);
   } else {
@@ -233,8 +230,7 @@ void raise_unknown_option(PyObject* key) {
 PyObject* get_option(Function* self, PyObject* const* args, Py_ssize_t, PyObject*) {
   PyObject* globals = self->globals;
   PyObject* option = args[0];
-  WorkingDefaults defaults;
-  defaults.build(globals);
+  WorkingDefaults defaults(globals);
   // if option is None: ... return out
   if (option == Py_None) {
     return all_options(globals, defaults).release();

@@ -1,7 +1,7 @@
 // pykora.options: the package's global options.
-#include "common/calls.hpp"
 #include "common/module.hpp"
 #include "options/functions.hpp"
+#include "options/guards.hpp"
 #include "options/state.hpp"
 
 namespace pykora::options {
@@ -77,21 +77,22 @@ constexpr FunctionDef kFunctions[] = {
      .impl = enabled_braidwell_features},
 };
 
-bool module_body(PyObject* module) {
-  Ref store;
-  return set_docstring(module, kModuleDoc) && init_builtins_namespace() && init_state() &&
-         import_as(module, "os", "os") && import_as(module, "warnings", "warnings") &&
-         import_from(
-             module, "typing", 0,
-             {{"Any", "Any"}, {"Dict", "Dict"}, {"Optional", "Optional"}, {"Union", "Union"}}) &&
-         import_from(module, "kora_call", 1,
-                     {{"kora_call_builtin", "kora_call_builtin"},
-                      {"weftgen_call_builtin", "weftgen_call_builtin"},
-                      {"kora_remote_script", "kora_remote_script"}}) &&
-         import_from(module, "utils", 1, {{"kora_anyMultibyteUTF8Characters", "_any_mb"}}) &&
-         (store = Ref::steal(PyDict_New())) &&
-         PyModule_AddObjectRef(module, "_KORA_OPTIONS", store.get()) == 0 &&
-         define_functions(module, kFunctions) && init_originals(module);
+void module_body(PyObject* module) {
+  set_docstring(module, kModuleDoc);
+  init_state();
+  import_as(module, "os", "os");
+  import_as(module, "warnings", "warnings");
+  import_from(module, "typing", 0,
+              {{"Any", "Any"}, {"Dict", "Dict"}, {"Optional", "Optional"}, {"Union", "Union"}});
+  import_from(module, "kora_call", 1,
+              {{"kora_call_builtin", "kora_call_builtin"},
+               {"weftgen_call_builtin", "weftgen_call_builtin"},
+               {"kora_remote_script", "kora_remote_script"}});
+  import_from(module, "utils", 1, {{"kora_anyMultibyteUTF8Characters", "_any_mb"}});
+  Object store = Object::steal(PyDict_New());
+  checked(PyModule_AddObjectRef(module, "_KORA_OPTIONS", store.get()));
+  define_functions<kFunctions>(module);
+  capture_originals(module);
 }
 
 ModuleSingleton singleton;

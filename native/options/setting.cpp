@@ -1,4 +1,5 @@
 // kora_set_option and _set_one: writing options.
+#include "common/globals.hpp"
 #include "options/defaults.hpp"
 #include "options/functions.hpp"
 #include "options/state.hpp"
@@ -11,10 +12,7 @@ constexpr const char kCallingForms[] =
 
 // option in set(kora_get_option_default().keys()) | {"kora.call", "weftgen.call"}
 bool is_valid_key(PyObject* globals, PyObject* option) {
-  Defaults defaults;
-  if (!defaults.fetch(globals)) {
-    throw PythonError{};
-  }
+  Defaults defaults(globals);
   if (!defaults.rebound()) {
     // The table's keys and the two computed ones, prebuilt.
     return checked(PySet_Contains(table.valid_keys, option)) == 1;
@@ -55,7 +53,7 @@ PyObject* set_option(Function* self, PyObject* const* args, Py_ssize_t nargs, Py
     // if not isinstance(k, str): raise TypeError(...)
     if (!PyUnicode_Check(args[0])) {
       PyErr_SetString(PyExc_TypeError, "First positional argument must be a string key");
-      return nullptr;
+      throw PythonError{};
     }
     // _set_one(k, v)
     call_set_one(globals, args[0], args[1]);
@@ -68,7 +66,7 @@ PyObject* set_option(Function* self, PyObject* const* args, Py_ssize_t nargs, Py
     }
   } else {
     PyErr_SetString(PyExc_TypeError, kCallingForms);
-    return nullptr;
+    throw PythonError{};
   }
   // _post_set_checks()
   Object checks = global(globals, names.post_set_checks);

@@ -1,25 +1,57 @@
 // What the functions of pykora.options share: interned names, the option
-// table as Python objects, and the module's own kora_get_option_default.
+// table as Python objects, and the module's own functions that the guards
+// compare against.
 #pragma once
 
 #include <array>
 
-#include "common/ref.hpp"
+#include "common/interned.hpp"
 #include "core/option_table.hpp"
 
 namespace pykora::options {
 
-struct Names {
-  // module globals
-  PyObject *os, *warnings, *kora_call_builtin, *weftgen_call_builtin, *kora_remote_script, *any_mb,
-      *store, *cpu_default_string, *get_option_default, *get_option, *set_one, *post_set_checks;
-  // attributes and methods
-  PyObject *cpu_count, *path, *exists, *warn, *lower, *startswith, *get, *keys, *update;
-  // option keys and texts the functions use
-  PyObject *kora_call, *weftgen_call, *kora_mode, *malloc_lib, *working_directory,
-      *braidwell_features, *experimental, *compact, *remote, *kora_remote, *default_, *slash;
+#define PYKORA_OPTION_NAMES(X)                     \
+  /* module globals */                             \
+  X(os, "os")                                      \
+  X(warnings, "warnings")                          \
+  X(kora_call_builtin, "kora_call_builtin")        \
+  X(weftgen_call_builtin, "weftgen_call_builtin")  \
+  X(kora_remote_script, "kora_remote_script")      \
+  X(any_mb, "_any_mb")                             \
+  X(store, "_KORA_OPTIONS")                        \
+  X(cpu_default_string, "_cpu_default_string")     \
+  X(get_option_default, "kora_get_option_default") \
+  X(get_option, "kora_get_option")                 \
+  X(set_one, "_set_one")                           \
+  X(post_set_checks, "_post_set_checks")           \
+  /* attributes and methods */                     \
+  X(cpu_count, "cpu_count")                        \
+  X(path, "path")                                  \
+  X(exists, "exists")                              \
+  X(warn, "warn")                                  \
+  X(lower, "lower")                                \
+  X(startswith, "startswith")                      \
+  X(get, "get")                                    \
+  X(keys, "keys")                                  \
+  X(update, "update")                              \
+  /* option keys and texts the functions use */    \
+  X(kora_call, "kora.call")                        \
+  X(weftgen_call, "weftgen.call")                  \
+  X(kora_mode, "kora.mode")                        \
+  X(malloc_lib, "malloc.lib")                      \
+  X(working_directory, "working.directory")        \
+  X(braidwell_features, "Braidwell.features")      \
+  X(experimental, "experimental")                  \
+  X(compact, "compact")                            \
+  X(remote, "remote")                              \
+  X(kora_remote, "kora.remote")                    \
+  X(default_, "default")                           \
+  X(slash, "/")
+
+struct OptionNames {
+  PYKORA_OPTION_NAMES(PYKORA_NAME_MEMBER)
 };
-extern Names names;
+extern OptionNames names;
 
 // The default table as the objects a lookup returns; the value of
 // "num.threads" is computed at each call and left null here.
@@ -34,13 +66,7 @@ struct Table {
 };
 extern Table table;
 
-// The module's own kora_get_option_default and _cpu_default_string: while
-// the module still binds them, a caller may skip building what they return
-// and run only what of them can be observed.
-extern PyObject* own_get_option_default;
-extern PyObject* own_cpu_default_string;
-
-bool init_state();
-bool init_originals(PyObject* module);
+// Interns the names and builds the table, once per process.
+void init_state();
 
 }  // namespace pykora::options

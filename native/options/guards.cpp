@@ -1,0 +1,78 @@
+#include "options/guards.hpp"
+
+#include "common/globals.hpp"
+#include "options/state.hpp"
+
+namespace pykora::options {
+namespace {
+
+struct Originals {
+  PyObject* get_option_default;
+  PyObject* cpu_default_string;
+};
+Originals originals;
+
+// Whether `globals[name]` is `expected`; a failed lookup counts as a change,
+// and the caller then runs the module-level code, which reports it.
+bool holds(PyObject* globals, PyObject* name, PyObject* expected) {
+  PyObject* value = PyDict_GetItemWithError(globals, name);
+  if (value == nullptr && PyErr_Occurred()) {
+    PyErr_Clear();
+    return false;
+  }
+  return value == expected;
+}
+
+// The store as the module binds it now, borrowed, when it is an exact dict.
+PyObject* dict_store(PyObject* globals) {
+  PyObject* store = PyDict_GetItemWithError(globals, names.store);
+  if (store == nullptr) {
+    PyErr_Clear();
+    return nullptr;
+  }
+  return PyDict_CheckExact(store) ? store : nullptr;
+}
+
+bool keys_are_exact_str(PyObject* dict) {
+  Py_ssize_t position = 0;
+  PyObject* key = nullptr;
+  while (PyDict_Next(dict, &position, &key, nullptr)) {
+    if (!PyUnicode_CheckExact(key)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool route_open(Route route, const GuardSubject& subject) {
+  const unsigned dependencies = kRouteGuards[static_cast<std::size_t>(route)].dependencies;
+  if ((dependencies & kOwnDefaults) != 0 &&
+      !holds(subject.globals, names.get_option_default, originals.get_option_default)) {
+    return false;
+  }
+  if ((dependencies & kOwnCpuDefault) != 0 &&
+      !holds(subject.globals, names.cpu_default_string, originals.cpu_default_string)) {
+    return false;
+  }
+  if ((dependencies & (kDictStore | kStrKeyedStore)) == 0) {
+    return true;
+  }
+  PyObject* store = dict_store(subject.globals);
+  if (store == nullptr) {
+    return false;
+  }
+  return (dependencies & kStrKeyedStore) == 0 ||
+         (subject.key != nullptr && PyUnicode_CheckExact(subject.key) && keys_are_exact_str(store));
+}
+
+void capture_originals(PyObject* module) {
+  PyObject* globals = checked(PyModule_GetDict(module));
+  Object defaults = global(globals, names.get_option_default);
+  Object helper = global(globals, names.cpu_default_string);
+  Py_XSETREF(originals.get_option_default, defaults.release());
+  Py_XSETREF(originals.cpu_default_string, helper.release());
+}
+
+}  // namespace pykora::options
