@@ -71,6 +71,7 @@ FAKE_BLOCKS = {
     "iterator": lambda: iter([(1.0, pairs(2))]),
     "wide": lambda: [(1.0, pairs(2).T), (2.0, pairs(2))],
     "hollow": lambda: Hollow([(1.0, pairs(2)), (2.0, pairs(3))]),
+    "stop-iteration": lambda: [(0.0, pairs(3)), (1.0, RowsRaise(StopIteration)), (2.0, pairs(2))],
 }
 
 
@@ -137,29 +138,58 @@ def test_rebound_round_is_used(binary, oracle, rebind, monkeypatch, where):
     assert len(binary._split_vector_blocks([1, 0.4, 5, 6])[0][1]) == 1
 
 
-@pytest.mark.parametrize(
-    "blocks",
-    [
-        # max() never asks for a value: no shape is read, not even the bad one.
-        [(1.0, np.zeros((0, 2))), (2.0,)],
-        [(1.0, pairs(2)), (2.0, pairs(3))],
-    ],
-)
-def test_rebound_max_gets_a_lazy_iterator(binary, oracle, rebind, blocks):
-    seen = {}
+class RowsRaise:
+    """Pairs whose row count raises `error`; with `error` None, asking for it
+    asks the row-count iterator for its next value instead."""
+
+    size = 0
+    current = None  # the iterator the rebound max is consuming
+
+    def __init__(self, error):
+        self.error = error
+
+    @property
+    def shape(self):
+        if self.error is None:
+            return (next(RowsRaise.current),)
+        raise self.error
+
+
+# What a replacement splitter hands back when max() is rebound too.
+MAX_BLOCKS = {
+    # max() never asks for a value: no shape is read, not even the bad one.
+    "never-asked": lambda: [(1.0, np.zeros((0, 2))), (2.0,)],
+    "plain": lambda: [(1.0, pairs(2)), (2.0, pairs(3))],
+    "stop-iteration": lambda: [(0.0, pairs(3)), (1.0, RowsRaise(StopIteration)), (2.0, pairs(2))],
+    "value-error": lambda: [(0.0, pairs(3)), (1.0, RowsRaise(ValueError("x"))), (2.0, pairs(2))],
+    "re-entrant": lambda: [(0.0, pairs(3)), (1.0, RowsRaise(None)), (2.0, pairs(2))],
+}
+
+
+@pytest.mark.parametrize("make", MAX_BLOCKS.values(), ids=MAX_BLOCKS.keys())
+def test_rebound_max_gets_a_generator(binary, oracle, rebind, make):
+    seen = []
 
     def make_max():
         def first_only(values):
-            seen.setdefault("type", []).append(type(values).__name__)
-            return next(values)
+            RowsRaise.current = values
+            seen.append((type(values), values.__qualname__, values.__name__))
+            got = [next(values, "end")]
+            while got[-1] != "end":  # after an error, a generator is finished
+                try:
+                    got.append(next(values, "end"))
+                except Exception as exc:
+                    got.append(repr(exc))
+            seen.append(got)
+            return 3
 
         return first_only
 
     rebind("max", make_max)
-    rebind("_split_vector_blocks", lambda: lambda vec: blocks)
+    rebind("_split_vector_blocks", lambda: lambda vec: make())
     same_as_reference(binary, oracle, "kora_interpret_vector", [0])
-    native, plain = seen["type"]
-    assert native != "list" and plain == "generator"
+    assert seen[: len(seen) // 2] == seen[len(seen) // 2 :]
+    assert seen[0][:2] == (type(x for x in ()), "kora_interpret_vector.<locals>.<genexpr>")
 
 
 class CountingInt(int):

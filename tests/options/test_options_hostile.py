@@ -48,3 +48,49 @@ def test_warnings_turned_into_errors(value):
         module._KORA_OPTIONS.update(saved)
     assert results[0] == results[1]
     assert results[0][0] is UserWarning and results[0][2]["malloc.lib"] == value
+
+
+class ScriptedKey:
+    """A stored key that hashes like `text` and answers == from a script, then no."""
+
+    def __init__(self, text, answers):
+        self.text, self.answers, self.calls = text, list(answers), 0
+
+    def __hash__(self):
+        return hash(self.text)
+
+    def __eq__(self, other):
+        self.calls += 1
+        return self.answers.pop(0) if self.answers else False
+
+    def __repr__(self):
+        return f"ScriptedKey({self.text!r})"
+
+
+@pytest.mark.parametrize(
+    "text, answers, option",
+    [
+        # `key in store` says yes, `store[key]` then finds nothing: KeyError.
+        ("keep", [True, False], "keep"),
+        ("keep", [True, True], "keep"),
+        ("keep", [True, False], ["debug", "keep"]),
+        # "kora.call" is tested for membership twice before it is read.
+        ("kora.call", [True, False], "kora.call"),
+        ("kora.call", [True, True, True], "kora.call"),
+        ("keep", [True], None),
+    ],
+)
+def test_stored_keys_with_their_own_equality(text, answers, option):
+    results = []
+    for module in (pykora.options, reference_options):
+        saved = dict(module._KORA_OPTIONS)
+        key = ScriptedKey(text, answers)
+        module._KORA_OPTIONS[key] = "stored-by-key"
+        try:
+            value, error = outcome(module.kora_get_option, option)
+        finally:
+            module._KORA_OPTIONS.clear()
+            module._KORA_OPTIONS.update(saved)
+        shown = repr(list(value.items())) if isinstance(value, dict) else repr(value)
+        results.append((shown, type(error), str(error), key.calls))
+    assert results[0] == results[1]
