@@ -8,7 +8,9 @@ import warnings
 import numpy as np
 import pytest
 
+from tests.support import reference_binary
 from tests.support.compare import VECTOR_FUNCTIONS, assert_same_outcome, outcome, same_as_reference
+from tests.support.dependencies import Recorder, dependencies, direct_dependencies
 
 # Two complete blocks, an empty one and a truncated last block.
 VEC = [1, 2, 0.1, 10, 0.5, 20, 2, 1, 3, 4, 3, 0, 5, 3, 1, 2, 6]
@@ -239,3 +241,125 @@ def test_signalling_nan_count_is_rounded_by_numpy(binary, oracle, name, mode):
     assert_same_outcome(name, native, plain)
     assert native_warnings == plain_warnings
     assert (native_warnings != []) == (mode == "default")
+
+
+# Every name the module-level code of a function looks up, rebound to a
+# stand-in that records its use or changes the result: the native function
+# must see each rebinding as its plain-Python twin does. A native route whose
+# guard forgets a name it depends on fails here.
+
+# Attributes of arrays and lists: their types' own, which nobody can rebind.
+MODULE = reference_binary
+INTRINSIC = {(".append",), (".ravel",), (".reshape",), (".size",), (".shape",), (".copy",)}
+NAN_WITH_PAYLOAD = np.array([0x7FF8000000000123], "<u8").view("<f8")[0]
+
+
+def in_modules(name, make):
+    def apply(recorder, monkeypatch, modules, where):
+        if where == "builtins":
+            monkeypatch.setattr(builtins, name, make(recorder, None))
+            return
+        for module in modules:
+            monkeypatch.setattr(module, name, make(recorder, module), raising=False)
+
+    return apply
+
+
+def on(owner, attribute, make):
+    def apply(recorder, monkeypatch, modules, where):
+        monkeypatch.setattr(owner, attribute, make(recorder, getattr(owner, attribute)))
+
+    return apply
+
+
+def recorded_builtin(name):
+    return in_modules(name, lambda rec, module: rec.wrap(name, getattr(builtins, name)))
+
+
+def recorded_numpy(name):
+    return on(np, name, lambda rec, original: rec.wrap(name, original))
+
+
+def recording_path(recorder, module):
+    class RecordingPath(type(pathlib.Path())):
+        def exists(self, *args, **kwargs):
+            recorder.log.append("exists")
+            return super().exists(*args, **kwargs)
+
+        def read_bytes(self):
+            recorder.log.append("read_bytes")
+            return super().read_bytes()
+
+    return RecordingPath
+
+
+class RecordedNumpy:
+    def __init__(self, recorder):
+        self.recorder = recorder
+
+    def __getattr__(self, name):
+        self.recorder.log.append(name)
+        return getattr(np, name)
+
+
+REBINDINGS = {
+    ("np",): in_modules("np", lambda rec, module: RecordedNumpy(rec)),
+    **{("np", name): recorded_numpy(name) for name in
+       ("asarray", "concatenate", "full", "zeros", "empty", "frombuffer")},
+    ("np", "float64"): on(np, "float64", lambda rec, original: np.float32),
+    ("np", "nan"): on(np, "nan", lambda rec, original: NAN_WITH_PAYLOAD),
+    **{(name,): recorded_builtin(name) for name in ("round", "int", "max", "len", "enumerate")},
+    ("_split_vector_blocks",): in_modules(
+        "_split_vector_blocks", lambda rec, module: rec.wrap("split", module._split_vector_blocks)
+    ),
+    ("Path",): in_modules("Path", recording_path),
+    ("_F8_LE",): in_modules("_F8_LE", lambda rec, module: ">f8"),
+    (".exists",): on(pathlib.Path, "exists", lambda rec, original: rec.wrap("exists", original)),
+    (".read_bytes",): on(
+        pathlib.Path, "read_bytes", lambda rec, original: rec.wrap("read_bytes", original)
+    ),
+}  # fmt: skip
+
+FUNCTIONS = (*VECTOR_FUNCTIONS, "kora_read_binary_file")
+DEPENDENCIES = [
+    pytest.param(name, dependency, where, id=f"{name}-{'.'.join(dependency)}-{where}")
+    for name in FUNCTIONS
+    for dependency in sorted(dependencies(reference_binary, name) - INTRINSIC)
+    # Rebinding a builtin for the whole process is safe for round alone: the
+    # test machinery itself calls int, len, max and enumerate.
+    for where in (["module", "builtins"] if dependency == ("round",) else ["module"])
+]
+
+
+@pytest.mark.parametrize("name, dependency, where", DEPENDENCIES)
+def test_every_name_looked_up_is_seen(binary, oracle, monkeypatch, write_file, name, dependency,
+                                      where):  # fmt: skip
+    if name == "kora_read_binary_file":
+        values = np.array([1.5, -2.0, np.nan], "<f8").tobytes()
+        inputs = [write_file(values), write_file(b""), write_file(b"\0" * 12), "missing.dat"]
+    else:
+        inputs = SMALL_VECTORS + [np.array(VEC, dtype=float)]
+    unrebound = [outcome(getattr(oracle, name), arg) for arg in inputs]
+    recorder = Recorder()
+    REBINDINGS[dependency](recorder, monkeypatch, (binary, oracle), where)
+    seen = False
+    for arg, before in zip(inputs, unrebound, strict=True):
+        logs, outcomes = [], []
+        for module in (binary, oracle):
+            recorder.log = []
+            outcomes.append(outcome(getattr(module, name), arg))
+            logs.append(recorder.log)
+        assert_same_outcome(name, *outcomes)
+        assert logs[0] == logs[1], arg
+        seen = seen or bool(logs[1]) or not same_outcome(name, outcomes[1], before)
+    # A name that only a called function looks up may go unused by these calls.
+    direct = dependency in direct_dependencies(MODULE, name)
+    assert seen or not direct, "the rebinding changed nothing the test can observe"
+
+
+def same_outcome(name, got, want):
+    try:
+        assert_same_outcome(name, got, want)
+    except AssertionError:
+        return False
+    return True

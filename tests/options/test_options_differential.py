@@ -1,11 +1,15 @@
 """pykora.options against its plain-Python twin, and reference counting of the native code."""
 
+import builtins
 import gc
+import os
 import sys
 import warnings
 
 import pytest
 
+from tests.support import reference_options
+from tests.support.dependencies import Recorder, dependencies, direct_dependencies
 from tests.support.options_scripts import FIXED, Text, random_script, replay
 
 
@@ -179,3 +183,154 @@ def test_no_reference_leaks(opts):
     exercise()
     assert [sys.getrefcount(obj) for obj in watched] == before
     assert opts._KORA_OPTIONS == {key: value, "kora.call": call}
+
+
+# Every name the module-level code of a function looks up, rebound to a
+# stand-in that records its use: the native function must use each as its
+# plain-Python twin does. A native route whose guard forgets a name it
+# depends on fails here. Builtins and the methods of the functions' own
+# dicts, lists and strs are the interpreter's.
+MODULE = reference_options
+INTRINSIC = {(".startswith",), (".__name__",), (".keys",), (".append",), (".lower",),
+             (".update",), (".items",)}  # fmt: skip
+
+
+class RecordedModule:
+    """A module whose attributes are logged as they are asked for."""
+
+    def __init__(self, recorder, module):
+        self.recorder, self.module = recorder, module
+
+    def __getattr__(self, name):
+        self.recorder.log.append(name)
+        return getattr(self.module, name)
+
+
+class RecordedStore(dict):
+    """A store that logs every way the functions read or write it."""
+
+    def __init__(self, recorder, contents):
+        super().__init__(contents)
+        self.recorder = recorder
+
+    def __contains__(self, key):
+        self.recorder.log.append(("in", key))
+        return super().__contains__(key)
+
+    def __getitem__(self, key):
+        self.recorder.log.append(("get", key))
+        return super().__getitem__(key)
+
+    def __setitem__(self, key, value):
+        self.recorder.log.append(("set", key))
+        super().__setitem__(key, value)
+
+    def get(self, key, default=None):
+        self.recorder.log.append(("get", key))
+        return super().get(key, default)
+
+    def keys(self):
+        self.recorder.log.append("keys")
+        return super().keys()
+
+
+def recorded_global(name):
+    def apply(recorder, monkeypatch, module):
+        monkeypatch.setattr(module, name, recorder.wrap(name, getattr(module, name)))
+
+    return apply
+
+
+def recorded_attribute(owner, name):
+    def apply(recorder, monkeypatch, module):
+        monkeypatch.setattr(owner, name, recorder.wrap(name, getattr(owner, name)))
+
+    return apply
+
+
+def recorded_module(name):
+    def apply(recorder, monkeypatch, module):
+        monkeypatch.setattr(module, name, RecordedModule(recorder, getattr(module, name)))
+
+    return apply
+
+
+def recorded_store(recorder, monkeypatch, module):
+    monkeypatch.setattr(module, "_KORA_OPTIONS", RecordedStore(recorder, module._KORA_OPTIONS))
+
+
+REBINDINGS = {
+    **{(name,): recorded_global(name) for name in (
+        "_any_mb", "kora_call_builtin", "weftgen_call_builtin", "kora_remote_script",
+        "_cpu_default_string", "kora_get_option_default", "kora_get_option", "_set_one",
+        "_post_set_checks")},
+    ("os",): recorded_module("os"),
+    ("warnings",): recorded_module("warnings"),
+    ("os", "cpu_count"): recorded_attribute(os, "cpu_count"),
+    ("os", "path", "exists"): recorded_attribute(os.path, "exists"),
+    ("warnings", "warn"): recorded_attribute(warnings, "warn"),
+    ("_KORA_OPTIONS",): recorded_store,
+    ("_KORA_OPTIONS", "get"): recorded_store,
+}  # fmt: skip
+
+CALLS = {
+    "kora_get_option": [(None,), ("keep",), (["keep", "kora.call", "weftgen.call"],), ("nope",),
+                        ("num.threads",)],
+    "kora_set_option": [("keep", True), ("kora.mode", "experimental"), ("malloc.lib", None),
+                        ("malloc.lib", "/no/such/lib.so"), ("malloc.lib", "foo"),
+                        ("working.directory", "d\u00e9j\u00e0")],
+    "_set_one": [("keep", True), ("nope", 1)],
+    "_post_set_checks": [()],
+    "_cpu_default_string": [()],
+    "kora_get_option_default": [()],
+    "kora_enabled_Braidwell_features": [()],
+}  # fmt: skip
+STORES = [{}, {"kora.call": "Remote", "malloc.lib": "foo", "working.directory": "caf\u00e9"}]
+
+DEPENDENCIES = [
+    pytest.param(name, dependency, id=f"{name}-{'.'.join(dependency)}")
+    for name in CALLS
+    for dependency in sorted(dependencies(reference_options, name) - INTRINSIC)
+    if not hasattr(builtins, dependency[0])
+]
+
+
+@pytest.mark.parametrize("name, dependency", DEPENDENCIES)
+def test_every_name_looked_up_is_seen(opts, ref, monkeypatch, sibling, name, dependency):
+    recorder = Recorder()
+    for module in (opts, ref):
+        sibling(module, remote="remote-script")
+        REBINDINGS[dependency](recorder, monkeypatch, module)
+    seen = False
+    for args in CALLS[name]:
+        for store in STORES:
+            results = []
+            for module in (opts, ref):
+                module._KORA_OPTIONS.clear()
+                module._KORA_OPTIONS.update(store)
+                recorder.log = []
+                with warnings.catch_warnings(record=True) as caught:
+                    warnings.simplefilter("always")
+                    value, error = outcome(getattr(module, name), *args)
+                results.append(
+                    (
+                        repr(value),
+                        type(error),
+                        str(error),
+                        recorder.log,
+                        dict(module._KORA_OPTIONS),
+                        [str(w.message) for w in caught],
+                    )
+                )
+            assert results[0] == results[1], args
+            seen = seen or bool(results[1][3])
+    # A name that only a called function looks up may go unused by these calls.
+    direct = dependency in direct_dependencies(MODULE, name)
+    assert seen or not direct, "the rebinding changed nothing the test can observe"
+
+
+def outcome(function, *args):
+    try:
+        return function(*args), None
+    except Exception as exc:
+        return None, exc
