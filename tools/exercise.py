@@ -9,6 +9,7 @@ reference counts must not change.
 import os
 import tempfile
 import warnings
+from contextlib import contextmanager
 
 import numpy as np
 
@@ -16,12 +17,19 @@ import pykora.binary as binary
 import pykora.options as options
 
 _TMP = tempfile.mkdtemp(prefix="pykora-exercise-")
+os.chmod(_TMP, 0o755)  # so that the unprivileged case can look inside
 STREAM = os.path.join(_TMP, "stream.dat")
 RAGGED = os.path.join(_TMP, "ragged.dat")
 MISSING = os.path.join(_TMP, "missing.dat")
+UNREADABLE = os.path.join(_TMP, "unreadable.dat")
+# The file system says 4096 bytes; the file holds fewer, and not a multiple of 8.
+SHORT = "/sys/kernel/mm/transparent_hugepage/enabled"
 np.arange(64, dtype="<f8").tofile(STREAM)
 with open(RAGGED, "wb") as f:
     f.write(b"\0" * 12)
+with open(UNREADABLE, "wb") as f:
+    f.write(b"\0" * 8)
+os.chmod(UNREADABLE, 0)
 
 VECTOR = np.array([1, 2, 0.1, 10, 0.5, 20, 2, 3, 1, 2, 3], dtype=np.float64)
 VECTOR_LIST = [1, 1, 0.5, 3, 2, 0, 3, 2, 0.1, 1, 0.9, 2]
@@ -42,6 +50,24 @@ def expect(error, function, *args, **kwargs):
 
 def once(function, *args, **kwargs):
     return lambda: function(*args, **kwargs)
+
+
+@contextmanager
+def _unprivileged():
+    """As the user nobody while running as root, so that permissions apply."""
+    if os.geteuid() != 0:
+        yield
+        return
+    os.seteuid(65534)
+    try:
+        yield
+    finally:
+        os.seteuid(0)
+
+
+def _denied():
+    with _unprivileged():
+        expect(PermissionError, binary.kora_read_binary_file, UNREADABLE)()
 
 
 def _set_quietly():
@@ -105,6 +131,12 @@ CASES = [
     ("read missing", once(binary.kora_read_binary_file, MISSING), [MISSING]),
     ("read ragged", expect(ValueError, binary.kora_read_binary_file, RAGGED), [RAGGED]),
     ("read directory", expect(OSError, binary.kora_read_binary_file, _TMP), [_TMP]),
+    ("read denied", _denied, [UNREADABLE]),
+    *(
+        [("read short", expect(ValueError, binary.kora_read_binary_file, SHORT), [SHORT])]
+        if os.path.exists(SHORT)
+        else []
+    ),
     ("split array", once(binary._split_vector_blocks, VECTOR), [VECTOR]),
     ("split list", once(binary._split_vector_blocks, VECTOR_LIST), [VECTOR_LIST]),
     ("split nan", expect(ValueError, binary._split_vector_blocks, NAN_COUNT), [NAN_COUNT]),

@@ -1,6 +1,7 @@
 """Calls every native function many times on its success and error paths and
 checks that nothing leaks: reference counts of the inputs, traced Python
-memory and the process's resident size must not grow with the number of calls.
+memory, the process's resident size and its open file descriptors must not
+grow with the number of calls.
 
     python -m tools.leak_check [--calls 100000] [--rounds 3] [--case NAME ...]
 
@@ -10,11 +11,16 @@ a cache filling up) lands in a single round, whichever round that is, and is
 not a leak. A case is judged leaking when the same kind of growth shows in
 every measured round: at least one reference per call, or one traced byte
 per call, or 16 bytes of resident memory per call (native allocations that
-tracemalloc does not see), and never less than 16 KiB a round.
+tracemalloc does not see), and never less than 16 KiB a round. Descriptors
+are not noisy: a case that leaves more than a handful open over all its
+calls leaks them (a leak on every call soon reaches the process's limit,
+after which the calls fail and the count stops growing, so rounds alone
+would not show it).
 """
 
 import argparse
 import gc
+import os
 import sys
 import tracemalloc
 
@@ -27,6 +33,12 @@ RSS_BYTES_PER_CALL = 16
 # Measuring a round costs a few hundred traced bytes of its own, and the
 # resident size moves by whole pages: growth below this is noise.
 NOISE_FLOOR_BYTES = 16 * 1024
+# Descriptors a case may leave open for good (a module it imports lazily).
+FD_ALLOWANCE = 4
+
+
+def open_fds():
+    return len(os.listdir("/proc/self/fd"))
 
 
 def rss_kib():
@@ -75,22 +87,29 @@ def main():
         parser.error("--rounds must be at least 2: growth in one round alone proves nothing")
 
     failures = 0
-    header = ("case", "calls", "refs/round", "traced KiB/round", "rss KiB/round")
-    print(f"{header[0]:22} {header[1]:>8}  {header[2]:>17} {header[3]:>24} {header[4]:>18}")
+    header = ("case", "calls", "refs/round", "traced KiB/round", "rss KiB/round", "fds")
+    print(
+        f"{header[0]:22} {header[1]:>8}  {header[2]:>17} {header[3]:>24} {header[4]:>18}"
+        f" {header[5]:>5}"
+    )
     tracemalloc.start()
     for name, run, inputs in CASES:
         if args.case and name not in args.case:
             continue
+        fds = open_fds()
         for _ in range(args.calls):  # warm-up: caches and one-time growth
             run()
         rounds = [measure(run, inputs, args.calls) for _ in range(args.rounds)]
         kinds = leaks(rounds, args.calls)
+        fds = open_fds() - fds
+        if fds > FD_ALLOWANCE:
+            kinds.add("fds")
         failures += bool(kinds)
         refs = "/".join(str(max(r, default=0)) for r, _, _ in rounds)
         traced = "/".join(f"{t / 1024:.1f}" for _, t, _ in rounds)
         rss = "/".join(str(k) for _, _, k in rounds)
         verdict = f"  LEAK ({', '.join(sorted(kinds))})" if kinds else ""
-        print(f"{name:22} {args.calls:8d}  {refs:>17} {traced:>24} {rss:>18}{verdict}")
+        print(f"{name:22} {args.calls:8d}  {refs:>17} {traced:>24} {rss:>18} {fds:5d}{verdict}")
     tracemalloc.stop()
     print("leaks found" if failures else "no leaks")
     return 1 if failures else 0

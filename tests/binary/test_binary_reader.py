@@ -3,11 +3,13 @@
 import io
 import os
 import pathlib
+import shutil
 import signal
+import tempfile
 import threading
 import time
 from concurrent.futures import ThreadPoolExecutor
-from contextlib import suppress
+from contextlib import contextmanager, suppress
 
 import numpy as np
 import pytest
@@ -24,6 +26,35 @@ ODD_VALUES = np.array(
 
 def read_both(binary, oracle, path):
     return same_as_reference(binary, oracle, "kora_read_binary_file", path)
+
+
+def open_descriptors():
+    return len(os.listdir("/proc/self/fd"))
+
+
+@contextmanager
+def unprivileged():
+    """Run as the user nobody while the tests run as root, so that file
+    permissions apply to the reads in between."""
+    if os.geteuid() != 0:
+        yield
+        return
+    os.setegid(65534)
+    os.seteuid(65534)
+    try:
+        yield
+    finally:
+        os.seteuid(0)
+        os.setegid(0)
+
+
+@pytest.fixture
+def open_dir():
+    """A directory that every user may enter, unlike pytest's tmp_path."""
+    path = tempfile.mkdtemp(prefix="pykora-reader-")
+    os.chmod(path, 0o755)
+    yield pathlib.Path(path)
+    shutil.rmtree(path)
 
 
 @pytest.mark.parametrize(
@@ -70,11 +101,38 @@ def test_reader_errors_match_reference(binary, oracle, tmp_path):
     assert isinstance(outcome(binary.kora_read_binary_file, tmp_path)[1], IsADirectoryError)
 
 
-@pytest.mark.skipif(os.geteuid() == 0, reason="root can read any file")
-def test_unreadable_file_raises(binary, oracle, write_file):
-    path = write_file(b"\0" * 8)
-    os.chmod(path, 0)
-    assert isinstance(read_both(binary, oracle, path)[1], PermissionError)
+def unreadable(directory):
+    path = directory / "unreadable.dat"
+    path.write_bytes(b"\0" * 8)
+    path.chmod(0)
+    return path
+
+
+def test_unreadable_file_raises(binary, oracle, open_dir):
+    path = unreadable(open_dir)
+    with unprivileged():
+        assert isinstance(read_both(binary, oracle, path)[1], PermissionError)
+
+
+SYSFS = "/sys/kernel/mm/transparent_hugepage/enabled"  # stat says 4096 bytes, holds fewer
+
+
+@pytest.mark.parametrize("case", ["directory", "permission-denied", "ragged", "short-read"])
+def test_failed_reads_close_the_file(binary, open_dir, case):
+    if case == "short-read" and not os.path.exists(SYSFS):
+        pytest.skip(f"no {SYSFS}")
+    path = {
+        "directory": lambda: open_dir,
+        "permission-denied": lambda: unreadable(open_dir),
+        "ragged": lambda: open_dir / "ragged.dat",
+        "short-read": lambda: SYSFS,
+    }[case]()
+    (open_dir / "ragged.dat").write_bytes(b"\0" * 12)
+    before = open_descriptors()
+    with unprivileged():
+        for _ in range(8):
+            assert outcome(binary.kora_read_binary_file, path)[1] is not None
+    assert open_descriptors() == before
 
 
 def test_device_pipe_and_sysfs_files(binary, oracle, tmp_path):
@@ -110,6 +168,7 @@ def test_signal_during_read(binary, tmp_path, handler_raises):
             f.write(np.float64(2.5).tobytes())
 
     previous = signal.signal(signal.SIGUSR1, handler)
+    before = open_descriptors()
     writer = threading.Thread(target=write_slowly)
     writer.start()
     try:
@@ -118,6 +177,7 @@ def test_signal_during_read(binary, tmp_path, handler_raises):
         writer.join()
         signal.signal(signal.SIGUSR1, previous)
     assert caught == [signal.SIGUSR1]
+    assert open_descriptors() == before
     if handler_raises:
         assert isinstance(error, InterruptedError) and str(error) == "stop"
     else:
