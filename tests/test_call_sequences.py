@@ -34,7 +34,7 @@ STEPS = {"count": 0}
 
 
 class ProxyNumpy:
-    """NumPy behind another object: no fast route may take it for NumPy."""
+    """NumPy behind another object: no native route may take it for NumPy."""
 
     def __getattr__(self, name):
         return getattr(np, name)

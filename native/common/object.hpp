@@ -7,7 +7,7 @@
 // error value: only the boundaries (boundary.hpp) turn an exception into
 // the interpreter's NULL or -1. So a function reads as the Python it
 // stands for, one statement per sub-expression, with no error checks in
-// between, and the fast routes read the same way.
+// between, and the native routes read the same way.
 #pragma once
 
 #include <concepts>
