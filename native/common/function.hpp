@@ -87,8 +87,7 @@ struct Function {
 constexpr bool well_formed(const FunctionDef& def) {
   return def.params.size() <= kMaxParams && def.required >= 0 &&
          static_cast<size_t>(def.required) <= def.params.size() &&
-         def.exact_str.below(def.params.size()) && def.impl != nullptr &&
-         (!def.takes_varargs || def.params.empty());
+         def.exact_str.below(def.params.size()) && (!def.takes_varargs || def.params.empty());
 }
 
 namespace detail {

@@ -6,11 +6,11 @@
 namespace pykora::options {
 namespace {
 
-struct Originals {
+struct OwnFunctions {
   PyObject* get_option_default;
   PyObject* cpu_default_string;
 };
-Originals originals;
+OwnFunctions own;
 
 // Whether `globals[name]` is `expected`; a failed lookup counts as a change,
 // and the caller then runs the module-level code, which reports it.
@@ -49,11 +49,11 @@ bool keys_are_exact_str(PyObject* dict) {
 bool route_open(Route route, const GuardSubject& subject) {
   const unsigned dependencies = kRouteGuards[static_cast<std::size_t>(route)].dependencies;
   if ((dependencies & kOwnDefaults) != 0 &&
-      !holds(subject.globals, names.get_option_default, originals.get_option_default)) {
+      !holds(subject.globals, names.get_option_default, own.get_option_default)) {
     return false;
   }
   if ((dependencies & kOwnCpuDefault) != 0 &&
-      !holds(subject.globals, names.cpu_default_string, originals.cpu_default_string)) {
+      !holds(subject.globals, names.cpu_default_string, own.cpu_default_string)) {
     return false;
   }
   if ((dependencies & (kDictStore | kStrKeyedStore)) == 0) {
@@ -67,12 +67,12 @@ bool route_open(Route route, const GuardSubject& subject) {
          (subject.key != nullptr && PyUnicode_CheckExact(subject.key) && keys_are_exact_str(store));
 }
 
-void capture_originals(PyObject* module) {
+void capture_own_functions(PyObject* module) {
   PyObject* globals = checked(PyModule_GetDict(module));
   Object defaults = global(globals, names.get_option_default);
   Object helper = global(globals, names.cpu_default_string);
-  Py_XSETREF(originals.get_option_default, defaults.release());
-  Py_XSETREF(originals.cpu_default_string, helper.release());
+  Py_XSETREF(own.get_option_default, defaults.release());
+  Py_XSETREF(own.cpu_default_string, helper.release());
 }
 
 }  // namespace pykora::options

@@ -82,7 +82,8 @@ struct GuardSubject {
 // Whether `route` may be taken now.
 bool route_open(Route route, const GuardSubject& subject);
 
-// Captures the module's own functions once the module body has defined them.
-void capture_originals(PyObject* module);
+// Captures the module's own functions, which the guards compare against, once
+// the module body has defined them.
+void capture_own_functions(PyObject* module);
 
 }  // namespace pykora::options

@@ -92,7 +92,7 @@ void module_body(PyObject* module) {
   Object store = Object::steal(PyDict_New());
   checked(PyModule_AddObjectRef(module, "_KORA_OPTIONS", store.get()));
   define_functions<kFunctions>(module);
-  capture_originals(module);
+  capture_own_functions(module);
 }
 
 ModuleSingleton singleton;
