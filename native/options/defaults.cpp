@@ -68,25 +68,27 @@ Object cpu_count(PyObject* globals) {
 }  // namespace
 
 Defaults::Defaults(PyObject* globals) {
-  if (!route_open(Route::kDefaultsTable, {globals})) {
-    Object function = global(globals, names.get_option_default);
-    rebound_ = function();
+  // kCpuCountOnly holds where kDefaultsTable does and more: asked first, it
+  // settles the common case with one question.
+  if (route_open(Route::kCpuCountOnly, {globals})) {
+    // The module's own helper: os.cpu_count() is all of it that anyone can
+    // observe; an exact int count cannot fail to format, so the text waits
+    // until a caller needs it.
+    Object cpus = cpu_count(globals);
+    if (PyLong_CheckExact(cpus.get())) {
+      cpus_ = saturated(cpus.get());
+    } else {
+      num_threads_ = threads_text(cpus);
+    }
     return;
   }
-  if (!route_open(Route::kCpuCountOnly, {globals})) {
+  if (route_open(Route::kDefaultsTable, {globals})) {
     Object helper = global(globals, names.cpu_default_string);
     num_threads_ = helper();
     return;
   }
-  // The module's own helper: os.cpu_count() is all of it that anyone can
-  // observe; an exact int count cannot fail to format, so the text waits
-  // until a caller needs it.
-  Object cpus = cpu_count(globals);
-  if (PyLong_CheckExact(cpus.get())) {
-    cpus_ = saturated(cpus.get());
-  } else {
-    num_threads_ = threads_text(cpus);
-  }
+  Object function = global(globals, names.get_option_default);
+  rebound_ = function();
 }
 
 PyObject* Defaults::num_threads() {

@@ -23,14 +23,13 @@ bool holds(PyObject* globals, PyObject* name, PyObject* expected) {
   return value == expected;
 }
 
-// The store as the module binds it now, borrowed, when it is an exact dict.
-PyObject* dict_store(PyObject* globals) {
+// The store as the module binds it now, borrowed; null when it has none.
+PyObject* module_store(PyObject* globals) {
   PyObject* store = PyDict_GetItemWithError(globals, names.store);
   if (store == nullptr) {
     PyErr_Clear();
-    return nullptr;
   }
-  return PyDict_CheckExact(store) ? store : nullptr;
+  return store;
 }
 
 bool keys_are_exact_str(PyObject* dict) {
@@ -59,8 +58,8 @@ bool route_open(Route route, const GuardSubject& subject) {
   if ((dependencies & (kDictStore | kStrKeyedStore)) == 0) {
     return true;
   }
-  PyObject* store = dict_store(subject.globals);
-  if (store == nullptr) {
+  PyObject* store = subject.store != nullptr ? subject.store : module_store(subject.globals);
+  if (store == nullptr || !PyDict_CheckExact(store)) {
     return false;
   }
   return (dependencies & kStrKeyedStore) == 0 ||

@@ -72,11 +72,13 @@ static_assert([] {
   return true;
 }());
 
-// What a guard looks at besides the module namespace: for kStrKeyedStore,
-// the key being looked up.
+// What a guard looks at besides the module namespace: for kDictStore, the
+// store as the caller looked it up already (else the guard looks it up); for
+// kStrKeyedStore, the key being looked up.
 struct GuardSubject {
   PyObject* globals;
   PyObject* key = nullptr;
+  PyObject* store = nullptr;
 };
 
 // Whether `route` may be taken now.

@@ -151,20 +151,19 @@ Object kora_call_value(PyObject* globals, WorkingDefaults& defaults) {
 
 // The effective value of one key, or KeyError for an unknown key.
 Object value_of(PyObject* globals, WorkingDefaults& defaults, PyObject* key) {
-  if (route_open(Route::kStoreLookup, {globals, key})) {
+  Object store = global(globals, names.store);
+  if (route_open(Route::kStoreLookup, {globals, key, store.get()})) {
     // An exact str against a store keyed by exact strs: one lookup says all
     // that the membership tests and the comparisons would.
     if (same_text(key, names.kora_call)) {
       return kora_call_value(globals, defaults);
     }
-    Object store = global(globals, names.store);
     PyObject* stored = PyDict_GetItemWithError(store.get(), key);
     if (stored != nullptr) {
       return Object::borrow(stored);
     }
     throw_if_error_set();
   } else {
-    Object store = global(globals, names.store);
     // if key in _KORA_OPTIONS and key != "kora.call": value = _KORA_OPTIONS[key]
     if (contains(store, key) && compare(key, names.kora_call, Py_NE).truth()) {
       Object current = global(globals, names.store);
@@ -189,7 +188,7 @@ Object all_options(PyObject* globals, WorkingDefaults& defaults) {
   Object out = defaults.to_dict();
   // out.update(_KORA_OPTIONS)
   Object store = global(globals, names.store);
-  if (route_open(Route::kStoreMerge, {globals})) {
+  if (route_open(Route::kStoreMerge, {globals, nullptr, store.get()})) {
     checked(PyDict_Update(out.get(), store.get()));
   } else {
     out.method(names.update, store);
@@ -197,7 +196,7 @@ Object all_options(PyObject* globals, WorkingDefaults& defaults) {
   // stored = _KORA_OPTIONS.get("kora.call")
   Object current = global(globals, names.store);
   Object stored;
-  if (route_open(Route::kStoreMerge, {globals})) {
+  if (route_open(Route::kStoreMerge, {globals, nullptr, current.get()})) {
     PyObject* found = PyDict_GetItemWithError(current.get(), names.kora_call);
     if (found == nullptr) {
       throw_if_error_set();
