@@ -124,7 +124,7 @@ CASES = [
     ("split module-level", module_level(binary._split_vector_blocks, VECTOR), [VECTOR]),
     ("dense module-level", module_level(binary.kora_interpret_vector, VECTOR), [VECTOR]),
     ("marginals module-lvl", module_level(binary.kora_interpret_vector_list, VECTOR), [VECTOR]),
-    ("dense lazy max", module_level(binary.kora_interpret_vector, VECTOR, max=max), [VECTOR]),
+    ("dense rebound max", module_level(binary.kora_interpret_vector, VECTOR, max=max), [VECTOR]),
     ("split snan", _quiet(once(binary._split_vector_blocks, SNAN_COUNT)), [SNAN_COUNT]),
     ("signature", once(getattr, binary.kora_interpret_vector, "__signature__"), []),
     ("read", once(binary.kora_read_binary_file, STREAM), [STREAM]),
