@@ -111,8 +111,9 @@ class Blocks:
             "pairs; the rest is NaN padding"
         )
 
-    def every_pairs(self) -> Iterator[tuple[int, FloatArray]]:
-        """Every block's pairs in order, decoded a group of blocks at a time as they are asked for.
+    def every_pairs(self) -> Iterator[tuple[range, list[FloatArray]]]:
+        """Every block's pairs in order, in groups of blocks of about ``GROUP_VALUES`` values
+        each, decoded one group at a time as they are asked for: (the blocks, their pairs).
 
         A padded last block is decoded before this returns: it is the only
         block that can be too big to decode, and failing before anything is
@@ -124,18 +125,18 @@ class Blocks:
         last = self.pairs(n - 1, n) if self.padded else []
         self.warn_padding()
 
-        def blocks() -> Iterator[tuple[int, FloatArray]]:
+        def groups() -> Iterator[tuple[range, list[FloatArray]]]:
             k = 0
             while k < n:
                 end = int(np.searchsorted(self.starts, self.starts[k] + GROUP_VALUES, "right"))
                 end = max(end, k + 1)
-                group = self.pairs(k, end - 1 if last and end == n else end) + (
-                    last if end == n else []
-                )
-                yield from zip(range(k, end), group, strict=True)
+                if end < n:
+                    yield range(k, end), self.pairs(k, end)
+                else:
+                    yield range(k, n), self.pairs(k, n - 1 if last else n) + last
                 k = end
 
-        return blocks()
+        return groups()
 
 
 def find_blocks(source: Source) -> Blocks:

@@ -129,6 +129,21 @@ class DenseColumns:
             out[: matrix.shape[0] - r0, a - c0 : b - c0] = matrix[r0:r1, where]
         return out
 
+    @property
+    def shape(self) -> tuple[int, int]:
+        return self.n_rows, self.n_columns
+
+    @property
+    def size(self) -> int:
+        return self.n_rows * self.n_columns
+
+    def __getitem__(self, key: tuple[slice, slice]) -> FloatArray:
+        """``cells`` as a 2-D array slices, steps aside."""
+        rows, columns = key
+        r0, r1, _ = rows.indices(self.n_rows)
+        c0, c1, _ = columns.indices(self.n_columns)
+        return self.cells(r0, r1, c0, c1)
+
     def column(self, c: int) -> FloatArray:
         """Column ``c`` whole, NaN below its run's longest block as below the matrix's."""
         return self.cells(0, self.n_rows, c, c + 1)[:, 0]

@@ -4,17 +4,23 @@ Non-finite values are ``NaN``, ``inf`` and ``-inf`` in every format; in JSON
 they are the strings "NaN", "inf" and "-inf", so that the output stays strict
 JSON and Python's ``float()`` reads all three back.
 
-The ``*_cells`` functions format many values at once: per-value calls cost
-several times more, which adds up to seconds over millions of cells. Both
-``repr`` and ``{:.6g}`` spell infinities as wanted already; only NaN needs
-renaming.
+The ``*_cells`` and ``*_list`` functions format many values at once:
+per-value calls cost several times more, which adds up to seconds over
+millions of cells. Both ``repr`` and ``{:.6g}`` spell infinities as wanted
+already; only NaN needs renaming.
 """
 
 from __future__ import annotations
 
 import json
 import math
-from typing import Any
+from typing import TYPE_CHECKING, Any
+
+if TYPE_CHECKING:
+    import numpy as np
+    import numpy.typing as npt
+
+    FloatArray = npt.NDArray[np.float64]
 
 #: Integral values below this are named in digits; beyond it the digits would
 #: run on without telling a user more than the shortest round-trip form does.
@@ -67,13 +73,32 @@ def short_cells(values: list[float]) -> list[str]:
     return ["NaN" if s == "nan" else s for s in map("{:.6g}".format, values)]
 
 
-def exact_cells(values: list[float]) -> list[str]:
-    return ["NaN" if s == "nan" else s for s in map(repr, values)]
+def exact_list(values: FloatArray) -> str:
+    """``repr(values.tolist())`` with NaN written ``NaN``: every value's shortest round-trip
+    text in Python's list syntax, made in one pass of C rather than one call per value."""
+    text = repr(values.tolist())
+    return text.replace("nan", "NaN") if "n" in text else text  # only nan and inf have an n
 
 
-def json_cells(values: list[float]) -> list[str]:
-    """JSON texts of floats, as ``json.dumps(json_value(v))`` writes them."""
-    return [_JSON_NONFINITE.get(s, s) for s in map(repr, values)]
+def json_list(values: FloatArray) -> str:
+    """``exact_list`` with the non-finite values as JSON strings."""
+    text = repr(values.tolist())
+    if "n" not in text:  # neither nan nor inf
+        return text
+    text = text.replace("nan", '"NaN"')
+    if "inf" in text:
+        text = text.replace("inf", '"inf"').replace('-"inf"', '"-inf"')
+    return text
+
+
+def exact_cells(values: FloatArray) -> list[str]:
+    """The shortest round-trip texts of a 1-D array's values."""
+    return exact_list(values)[1:-1].split(", ") if values.size else []
+
+
+def json_cells(values: FloatArray) -> list[str]:
+    """The JSON texts of a 1-D array's values, as ``json_scalar(v)`` writes each."""
+    return json_list(values)[1:-1].split(", ") if values.size else []
 
 
 def json_value(value: Any) -> Any:

@@ -33,7 +33,6 @@ def run(args: argparse.Namespace, out: Output) -> int:
     if args.json:
         document = {key: {"value": v, "default": d, "set": s} for key, v, d, s in rows}
         write_json(out, json_value(document))
-        out.write("\n")
     else:
         cells = ([key, repr(v), repr(d), "yes" if s else "no"] for key, v, d, s in rows)
         write_table(out, ["key", "value", "default", "set"], cells, left=True)

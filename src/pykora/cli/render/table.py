@@ -115,8 +115,9 @@ def marginals(blocks: Blocks, limits: Limits) -> Render:
 
         def write_all(out: Writer) -> None:
             out.write(f"{summary}{left_out(columns=columns_left)}\n")
-            for k, pairs in every:
-                _write_block(out, blocks.label(k), pairs, shown(len(pairs), None), columns)
+            for ks, group in every:
+                for k, pairs in zip(ks, group, strict=True):
+                    _write_block(out, blocks.label(k), pairs, shown(len(pairs), None), columns)
 
         return write_all
 
