@@ -1,6 +1,8 @@
 """python -m pykora, run as users run it: in a subprocess, on files that `example` writes
 and on generated files of a million values."""
 
+import contextlib
+import functools
 import importlib.util
 import io
 import json
@@ -242,9 +244,11 @@ def test_a_count_beyond_the_file_is_reported_and_decoded_as_ever(tmp_path, view,
     assert cells[block, str(count - 1)] == {"x": "NaN", "y": "NaN"}
 
 
-NAN_COUNT, INF_COUNT, HUGE_COUNT = (
-    np.array([1, n, 1, 2], "<f8").tobytes() for n in (np.nan, np.inf, 1e9)
+NAN_COUNT, INF_COUNT, HUGE_COUNT, HUGER_COUNT, HUGEST_COUNT = (
+    np.array([1, n, 1, 2], "<f8").tobytes() for n in (np.nan, np.inf, 1e9, 3e9, 2.0**62)
 )
+COUNT_IDS = {NAN_COUNT: "nan-count", INF_COUNT: "inf-count", HUGE_COUNT: "1e9-count"}
+COUNT_IDS |= {HUGER_COUNT: "3e9-count", HUGEST_COUNT: "2**62-count"}
 
 
 @pytest.mark.parametrize(
@@ -255,11 +259,12 @@ NAN_COUNT, INF_COUNT, HUGE_COUNT = (
     # Refused before reading: /dev/zero never ends and a FIFO waits for a writer.
     + [("/dev/zero", "raw", 1, "character device"), ("fifo", "raw", 1, "FIFO")]
     + [("socket", "marginals", 1, "socket")]
-    # 1e9 pairs of NaN padding are 16 GB: more memory than the run may take.
-    + [(HUGE_COUNT, "matrix", 1, "not enough memory"), (HUGE_COUNT, "marginals", 1, "memory")],
-    ids=lambda v: {NAN_COUNT: "nan-count", INF_COUNT: "inf-count", HUGE_COUNT: "1e9-count"}.get(
-        v, "12-bytes" if isinstance(v, bytes) else None
-    ),
+    # 1e9 pairs of NaN padding are 16 GB: more memory than the run may take. CSV and JSON
+    # decode the padded block before they write anything.
+    + [(HUGE_COUNT, "matrix", 1, "not enough memory"), (HUGE_COUNT, "marginals", 1, "memory")]
+    + [(HUGER_COUNT, "marginals/csv", 1, "memory"), (HUGEST_COUNT, "marginals/json", 1, "memory")]
+    + [(HUGEST_COUNT, "matrix/json", 1, "memory")],
+    ids=lambda v: COUNT_IDS.get(v, "12-bytes" if isinstance(v, bytes) else None),
 )
 def test_bad_files_end_with_one_line_and_a_status(tmp_path, content, view, status, says):
     path = tmp_path / "result.dat"
@@ -275,19 +280,80 @@ def test_bad_files_end_with_one_line_and_a_status(tmp_path, content, view, statu
     elif content is not None:
         path.write_bytes(content)
     with listener or io.StringIO():
-        done = run("show", path, "--as", view, limit_mb=1024, timeout=30)
+        view, fmt = (view + "/table").split("/")[:2]
+        done = run("show", path, "--as", view, "--format", fmt, limit_mb=1024, timeout=30)
     assert done.returncode == status
     assert done.stdout == "" and "Traceback" not in done.stderr
     assert done.stderr.startswith("pykora: error: ") and done.stderr.count("\n") == 1
     assert says in done.stderr
 
 
-@pytest.mark.parametrize("args", [[], ["show"], ["show", "x.dat", "--as", "cube"], ["frobnicate"]])
-def test_usage_errors_return_2_without_raising(args, capsys):
+@pytest.mark.parametrize(
+    "args, usage",
+    [([], "pykora"), (["show"], "pykora show"), (["show", "x.dat", "--as", "cube"], "pykora show")]
+    + [(["frobnicate"], "pykora"), (["show", "x.dat", "--bogus"], "pykora show")]
+    # Options are never abbreviated.
+    + [(["show", "x.dat", "--max-row", "3"], "pykora show")]
+    + [(["plot", "x.dat", "-o", "x.png", "--dp", "30"], "pykora plot")],
+)
+def test_usage_errors_give_the_commands_usage_and_one_error_line(args, usage, capsys):
     from pykora.cli import main
 
     assert main(args) == 2
-    assert "usage: pykora" in capsys.readouterr().err
+    *usage_lines, last = capsys.readouterr().err.splitlines()
+    assert usage_lines[0].startswith(f"usage: {usage} [-h]")
+    assert last.startswith("pykora: error: ") and "error" not in " ".join(usage_lines)
+
+
+@pytest.mark.parametrize(
+    "args, stdout",
+    [(["show", "{q}"], "full"), (["show", "{q}", "--as", "matrix", "--format", "csv"], "full")]
+    + [(["show", "{m}", "--as", "marginals", "--format", "json"], "full")]
+    + [(["options"], "full"), (["options", "--json"], "full"), (["--help"], "full")]
+    + [(["--version"], "full"), (["show", "--help"], "closed"), (["show", "{q}"], "closed")]
+    # The files are written: what fails is stdout, and the error says so.
+    + [(["example", "{new}"], "full"), (["example", "{new}"], "closed")]
+    + [(["plot", "{m}", "-o", "{new}.png"], "full")],
+)
+def test_an_output_that_cannot_be_written_ends_in_one_line(demo, tmp_path, args, stdout):
+    where = {"q": demo / "quantiles.dat", "m": demo / "marginals.dat", "new": tmp_path / "new"}
+    argv = command([a.format(**where) for a in args])
+    if stdout == "full":
+        with open("/dev/full", "w") as full:
+            done = subprocess.run(argv, stdout=full, stderr=subprocess.PIPE, text=True, env=ENV)
+    else:
+        close = functools.partial(os.close, 1)
+        done = subprocess.run(argv, stderr=subprocess.PIPE, text=True, env=ENV, preexec_fn=close)
+    assert done.returncode == 1
+    assert done.stderr.startswith("pykora: error: standard output: cannot write: ")
+    assert done.stderr.count("\n") == 1
+
+
+def test_several_files_and_stdin_are_shown_under_headers_with_the_worst_status(demo, tmp_path):
+    from pykora.cli import main
+
+    ragged, missing = tmp_path / "ragged.dat", tmp_path / "missing.dat"
+    ragged.write_bytes(b"x" * 12)
+    marginals, quantiles = demo / "marginals.dat", demo / "quantiles.dat"
+    args = ["show", "-", missing, quantiles, ragged, "--as", "marginals"]
+    done = subprocess.run(command(args), input=marginals.read_bytes(), capture_output=True, env=ENV)
+    assert done.returncode == 2  # a malformed file is worse than a missing one
+    ragged_size = "its size, 12 bytes, is not a multiple of 8"
+    assert done.stderr.decode().splitlines() == [
+        f"pykora: error: {missing}: no such file",
+        f"pykora: error: {ragged}: not a float64 stream: {ragged_size}",
+    ]
+    alone = []
+    for path in marginals, quantiles:
+        with contextlib.redirect_stdout(io.StringIO()) as out:
+            assert main(["show", str(path), "--as", "marginals"]) == 0
+        alone.append(out.getvalue())
+    assert done.stdout.decode() == (
+        "==> standard input <==\n"
+        + alone[0].replace(str(marginals), "standard input")
+        + f"\n==> {quantiles} <==\n"
+        + alone[1]
+    )
 
 
 def test_options_table_and_json():
@@ -339,47 +405,80 @@ def test_plot_writes_exactly_the_path_given_or_nothing(demo, tmp_path, output, o
     assert [p.name for p in tmp_path.rglob("*")] == ["existing"]
 
 
-# Runs the command line with matplotlib's Axes.plot recording every line it is given.
+# Runs the command line with matplotlib's Axes.plot recording every line it is given, and
+# reports them with the last axes' title and labels.
 PLOT_SPY = """
 import json, sys
 import matplotlib.axes
-drawn = []
+drawn, axes = [], []
 def spy(self, x, y, **style):
+    lines = real(self, x, y, **style)
     drawn.append([style["label"], [float(v) for v in x], [float(v) for v in y]])
-    return real(self, x, y, **style)
+    drawn[-1].append([lines[0].get_color(), lines[0].get_linestyle()])
+    axes.append(self)
+    return lines
 real, matplotlib.axes.Axes.plot = matplotlib.axes.Axes.plot, spy
 from pykora.cli import main
 status = main(sys.argv[2:])
+labels = [a.get_title(), a.get_xlabel(), a.get_ylabel()] if (a := axes and axes[-1]) else []
 with open(sys.argv[1], "w") as report:
-    json.dump(drawn, report)
+    json.dump({"series": drawn, "labels": labels}, report)
 raise SystemExit(status)
 """
+
+# Blocks whose idx a six-digit label would get wrong, then one without pairs.
+LABELLED = np.array([1234567, 1, 0.5, 2, 2e6, 2, 1, 2, 3, 4, 0.1, 1, 5, 6, 8.5, 0], "<f8")
+EXACT = ["block 0 (idx 1234567)", "block 1 (idx 2000000)", "block 2 (idx 0.1)"]
 
 
 @pytest.mark.skipif(not HAS_MATPLOTLIB, reason="matplotlib is not installed")
 @pytest.mark.parametrize(
     "name, view, options, drawn",
     [("marginals.dat", "matrix", [], 2), ("marginals.dat", "marginals", [], 2)]
-    + [(SCALE[0], "marginals", [], 20), (SCALE[0], "matrix", ["--max-series", "3"], 3)],
+    + [(SCALE[0], "marginals", [], 20), (SCALE[0], "matrix", ["--max-series", "3"], 3)]
+    # From stdin, with the labels given.
+    + [("-", "matrix", ["--title", "T", "--xlabel", "theta", "--ylabel", "density"], 3)],
 )
 def test_plot_draws_each_block_against_its_own_x(demo, tmp_path, name, view, options, drawn):
     report, image = tmp_path / "drawn.json", tmp_path / "out.png"
-    done = run(report, "plot", demo / name, "--as", view, "-o", image, *options, code=PLOT_SPY)
-    assert done.returncode == 0 and done.stdout == f"{image}\n"
+    path = tmp_path / "labelled.dat" if name == "-" else demo / name
+    LABELLED.tofile(tmp_path / "labelled.dat")
+    args = ["plot", name if name == "-" else path, "--as", view, "-o", image, *options]
+    argv = command([report, *args], PLOT_SPY)
+    done = subprocess.run(argv, input=path.read_bytes(), capture_output=True, env=ENV)
+    assert done.returncode == 0 and done.stdout.decode() == f"{image}\n"
     assert image.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
-    series = json.loads(report.read_text())
-    marginals = kora_interpret_vector_list(kora_read_binary_file(demo / name))
+    drawing = json.loads(report.read_text())
+    series = drawing["series"]
+    marginals = kora_interpret_vector_list(kora_read_binary_file(path))
     drawable = [k for k, pairs in enumerate(marginals) if len(pairs)]
     assert len(series) == drawn
-    for (label, x, y), k in zip(series, drawable, strict=False):
+    for (label, x, y, _), k in zip(series, drawable, strict=False):
         n = len(marginals[k])
         assert label.startswith(f"block {k} (idx ")
         np.testing.assert_array_equal(np.column_stack([x[:n], y[:n]]), marginals[k])
         assert np.isnan(x[n:] + y[n:]).all()  # the matrix pads shorter blocks
+    # Neighbours differ in colour and in line style.
+    styles = [style for *_, style in series]
+    assert all(a[0] != b[0] and a[1] != b[1] for a, b in zip(styles, styles[1:], strict=False))
+    if name == "-":
+        assert [label for label, *_ in series] == EXACT
+        assert drawing["labels"] == ["T", "theta", "density"]
     left = len(drawable) - drawn
-    assert done.stderr.count("\n") == bool(left) and (f" {left} left out" in done.stderr) == bool(
-        left
-    )
+    err = done.stderr.decode()
+    assert err.count("\n") == bool(left) and (f" {left} left out" in err) == bool(left)
+
+
+@pytest.mark.skipif(not HAS_MATPLOTLIB, reason="matplotlib is not installed")
+@pytest.mark.parametrize(
+    "content, why", [(b"", "it holds no values"), (LABELLED[-2:], "no block has any pairs")]
+)
+def test_plot_of_nothing_says_so(tmp_path, content, why):
+    path = tmp_path / "empty.dat"
+    path.write_bytes(bytes(content))
+    done = run("plot", path, "-o", tmp_path / "out.png")
+    assert done.returncode == 0 and (tmp_path / "out.png").stat().st_size
+    assert done.stderr == f"pykora: note: {path}: nothing to draw: {why}\n"
 
 
 def test_plot_without_matplotlib_names_the_extra(demo, tmp_path):
@@ -395,9 +494,12 @@ def test_plot_without_matplotlib_names_the_extra(demo, tmp_path):
     assert not (tmp_path / "x.png").exists()
 
 
-def test_importing_the_cli_loads_neither_numpy_nor_the_native_modules():
-    code = "import sys, pykora.cli; print(sorted({'numpy', 'pykora.binary'} & set(sys.modules)))"
-    assert run(code=code).stdout.strip() == "[]"
+def test_importing_pykora_and_the_cli_loads_neither_numpy_nor_the_native_modules():
+    code = (
+        "import sys, pykora, pykora.cli; native = {'numpy', 'pykora.binary', 'pykora.options'};"
+        "print(sorted(native & set(sys.modules)), pykora.binary.__name__, pykora.options.__name__)"
+    )
+    assert run(code=code).stdout.split() == ["[]", "pykora.binary", "pykora.options"]
 
 
 def test_console_script_runs_the_command_line_with_the_one_version():
