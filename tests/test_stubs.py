@@ -11,10 +11,11 @@ from pathlib import Path
 
 import pytest
 
+import pykora._layout
 import pykora.binary
 import pykora.options
 
-MODULES = [pykora.binary, pykora.options]
+MODULES = [pykora.binary, pykora.options, pykora._layout]
 
 
 def stub_functions(module):
@@ -79,8 +80,10 @@ def test_typed_usage_passes_mypy_strict(mypy):
 
 
 MISUSES = """\
+import pykora
 from pykora.binary import kora_read_binary_file, kora_interpret_vector
 from pykora.options import kora_enabled_Braidwell_features, kora_get_option, kora_set_option
+pykora.binary.kora_read_binary_file(3)  # E
 kora_read_binary_file(3)  # E
 kora_read_binary_file(path="x", mode="rb")  # E
 matrix: str = kora_interpret_vector([1.0])  # E
