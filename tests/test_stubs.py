@@ -81,12 +81,11 @@ def test_typed_usage_passes_mypy_strict(mypy):
 
 MISUSES = """\
 import pykora
-from pykora.binary import kora_read_binary_file, kora_interpret_vector
 from pykora.options import kora_enabled_Braidwell_features, kora_get_option, kora_set_option
+pykora.binary.kora_read_binary_file("x")
 pykora.binary.kora_read_binary_file(3)  # E
-kora_read_binary_file(3)  # E
-kora_read_binary_file(path="x", mode="rb")  # E
-matrix: str = kora_interpret_vector([1.0])  # E
+pykora.binary.kora_read_binary_file(path="x", mode="rb")  # E
+matrix: str = pykora.binary.kora_interpret_vector([1.0])  # E
 flag: str = kora_enabled_Braidwell_features()  # E
 kora_enabled_Braidwell_features(True)  # E
 kora_get_option(5)  # E

@@ -9,7 +9,6 @@ from typing import Any
 import numpy as np
 import numpy.typing as npt
 
-import pykora
 from pykora.binary import (
     kora_interpret_vector,
     kora_interpret_vector_list,
@@ -34,9 +33,6 @@ def decode(name: str) -> list[npt.NDArray[np.float64]]:
     nested = kora_interpret_vector(np.array([[1, 1], [0.5, 3]]))
     nothing = kora_interpret_vector(None)
     marginals = kora_interpret_vector_list(values) or []
-    # The submodules as attributes of the package, which loads them on first use.
-    lazily: npt.NDArray[np.float64] | None = pykora.binary.kora_interpret_vector(values)
-    marginals += [lazily] if lazily is not None and pykora.options.kora_get_option("keep") else []
     shapes = [m.shape for m in marginals if m.size and first]
     return [a for a in (matrix, small, nested, nothing) if a is not None and shapes]
 

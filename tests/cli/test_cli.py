@@ -335,13 +335,13 @@ def test_several_files_and_stdin_are_shown_under_headers_with_the_worst_status(d
     ragged, missing = tmp_path / "ragged.dat", tmp_path / "missing.dat"
     ragged.write_bytes(b"x" * 12)
     marginals, quantiles = demo / "marginals.dat", demo / "quantiles.dat"
-    args = ["show", "-", missing, quantiles, ragged, "--as", "marginals"]
+    args = ["show", "-", ragged, quantiles, missing, "--as", "marginals"]
     done = subprocess.run(command(args), input=marginals.read_bytes(), capture_output=True, env=ENV)
     assert done.returncode == 2  # a malformed file is worse than a missing one
     ragged_size = "its size, 12 bytes, is not a multiple of 8"
     assert done.stderr.decode().splitlines() == [
-        f"pykora: error: {missing}: no such file",
         f"pykora: error: {ragged}: not a float64 stream: {ragged_size}",
+        f"pykora: error: {missing}: no such file",
     ]
     alone = []
     for path in marginals, quantiles:
