@@ -25,7 +25,6 @@ if TYPE_CHECKING:
 #: Integral values below this are named in digits; beyond it the digits would
 #: run on without telling a user more than the shortest round-trip form does.
 _INTEGRAL_LIMIT = 1e16
-_JSON_NONFINITE = {"nan": '"NaN"', "inf": '"inf"', "-inf": '"-inf"'}
 
 
 def _nonfinite_text(value: float) -> str | None:
@@ -34,12 +33,6 @@ def _nonfinite_text(value: float) -> str | None:
     if math.isinf(value):
         return "inf" if value > 0 else "-inf"
     return None
-
-
-def short_text(value: float) -> str:
-    """Six significant digits, for tables meant to be read by people."""
-    value = float(value)
-    return _nonfinite_text(value) or f"{value:.6g}"
 
 
 def exact_text(value: float) -> str:
@@ -70,6 +63,7 @@ def plural(count: int, word: str) -> str:
 
 
 def short_cells(values: list[float]) -> list[str]:
+    """Six significant digits, for tables meant to be read by people."""
     return ["NaN" if s == "nan" else s for s in map("{:.6g}".format, values)]
 
 

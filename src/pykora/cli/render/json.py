@@ -90,7 +90,7 @@ def _filled(value: Any) -> bool:
     """Whether ``value`` is a container with something in it."""
     kind = type(value)
     if kind is Rows:  # first: every block of a file is one
-        return bool(value.grid.shape[0])
+        return bool(value.grid.size)
     if kind is dict or kind is list:
         return bool(value)
     if kind is Flat:
@@ -137,7 +137,9 @@ class _Text:
     """What is written, gathered into pieces of about ``CHUNK`` characters."""
 
     def __init__(self, out: Writer) -> None:
-        self.out, self.parts, self.size = out, list[str](), 0
+        self.out = out
+        self.parts: list[str] = []
+        self.size = 0
 
     def add(self, text: str) -> None:
         self.parts.append(text)
