@@ -8,9 +8,9 @@ public decoders just the slices that hold the blocks it shows.
 
 from __future__ import annotations
 
-from collections.abc import Iterable, Iterator
+from collections.abc import Callable, Iterable, Iterator
 from dataclasses import dataclass
-from typing import TYPE_CHECKING
+from typing import TYPE_CHECKING, TypeVar
 
 from pykora.cli.errors import EXIT_FAILURE, EXIT_INVALID, CliError, warn
 from pykora.cli.files import Source
@@ -22,6 +22,8 @@ if TYPE_CHECKING:
 
     FloatArray = npt.NDArray[np.float64]
     IntArray = npt.NDArray[np.int64]
+
+_T = TypeVar("_T")
 
 #: Values decoded at a time when every block is written, which bounds the
 #: memory the decoded pairs take whatever the file's size.
@@ -63,11 +65,9 @@ class Blocks:
         stop = int(self.starts[k1]) if k1 < self.n_blocks else self.values.size
         return self.values[int(self.starts[k0]) : stop]
 
-    def _decoded(self, decode: str, k0: int, k1: int) -> object:
-        from pykora import binary
-
+    def _decoded(self, decode: Callable[[FloatArray], _T], k0: int, k1: int) -> _T:
         try:
-            return getattr(binary, decode)(self._part(k0, k1))
+            return decode(self._part(k0, k1))
         except (MemoryError, ValueError):
             # The counts were read already, so only the size of what they ask for can fail.
             raise CliError(
@@ -76,19 +76,20 @@ class Blocks:
 
     def pairs(self, k0: int, k1: int) -> list[FloatArray]:
         """The (n, 2) pairs of blocks ``k0 .. k1 - 1``, from ``kora_interpret_vector_list``."""
+        from pykora.binary import kora_interpret_vector_list
+
         if k0 >= k1:
             return []
-        decoded = self._decoded("kora_interpret_vector_list", k0, k1)
-        assert isinstance(decoded, list)
-        return decoded
+        decoded = self._decoded(kora_interpret_vector_list, k0, k1)
+        return decoded or []  # None only for a slice without blocks
 
     def dense(self, k0: int, k1: int) -> FloatArray:
         """``kora_interpret_vector`` of blocks ``k0 .. k1 - 1``."""
-        import numpy as np
+        from pykora.binary import kora_interpret_vector
 
-        decoded = self._decoded("kora_interpret_vector", k0, k1)
-        assert isinstance(decoded, np.ndarray)
-        return decoded
+        matrix = self._decoded(kora_interpret_vector, k0, k1)
+        assert matrix is not None  # only for None does it return None
+        return matrix
 
     def warn_padding(self) -> None:
         """Say so when the last block is padded with NaN.

@@ -11,7 +11,7 @@ import argparse
 from collections.abc import Callable
 
 from pykora.cli.blocks import find_blocks
-from pykora.cli.errors import EXIT_INVALID, EXIT_OK, CliError, error
+from pykora.cli.errors import EXIT_FAILURE, EXIT_INVALID, EXIT_OK, CliError, error
 from pykora.cli.files import Source, display_name, read_source
 from pykora.cli.output import Output, Writer
 from pykora.cli.parser import DEFAULT_MAX_COLS, DEFAULT_MAX_ROWS
@@ -65,6 +65,13 @@ def prepare(source: Source, view: str, fmt: str, limits: Limits) -> Render:
     return csv.marginals(blocks) if fmt == "csv" else json.marginals(blocks)
 
 
+def _failed(out: Output, message: str, code: int) -> int:
+    """Report a file that cannot be shown, after what was shown before it; return the status."""
+    out.flush()
+    error(message)
+    return code
+
+
 def run(args: argparse.Namespace, out: Output) -> int:
     limits = table_limits(args)  # refuse bad limits before reading anything
     status, shown = EXIT_OK, 0
@@ -72,13 +79,13 @@ def run(args: argparse.Namespace, out: Output) -> int:
     for arg in args.files:
         try:
             render = prepare(read_source(arg), args.view, args.format, limits)
+            if several:
+                out.write(("\n" if shown else "") + f"==> {display_name(arg)} <==\n")
+            render(out)
+            shown += 1
         except CliError as exc:
-            out.flush()  # what was shown before comes before the error
-            error(str(exc))
-            status = max(status, exc.code)
-            continue
-        if several:
-            out.write(("\n" if shown else "") + f"==> {display_name(arg)} <==\n")
-        render(out)
-        shown += 1
+            status = max(status, _failed(out, str(exc), exc.code))
+        except MemoryError:  # while writing: what is shown is decoded as it is written
+            message = f"{display_name(arg)}: not enough memory"
+            status = max(status, _failed(out, message, EXIT_FAILURE))
     return status
