@@ -1,7 +1,8 @@
 """The command line's parts, run in this process: the matrix's columns, labels, the chunked
-writers and the README's examples."""
+writers, what plot draws and the README's examples."""
 
 import contextlib
+import importlib.util
 import io
 import re
 import shlex
@@ -12,7 +13,7 @@ import pytest
 from hypothesis import assume, given, settings
 from hypothesis import strategies as st
 
-from pykora.binary import kora_interpret_vector
+from pykora.binary import kora_interpret_vector, kora_interpret_vector_list, kora_read_binary_file
 from pykora.cli import blocks, main, numbers
 from pykora.cli.files import Source
 from pykora.cli.matrix import ColumnNames, DenseColumns
@@ -21,9 +22,11 @@ from tests.support.compare import bits
 from tests.support.strategies import AFFORDABLE_ROWS, EXAMPLES, flat_vectors, padding_rows
 
 README = Path(__file__).resolve().parents[2] / "README.md"
+HAS_MATPLOTLIB = importlib.util.find_spec("matplotlib") is not None
+needs_matplotlib = pytest.mark.skipif(not HAS_MATPLOTLIB, reason="matplotlib is not installed")
 
 
-@settings(max_examples=EXAMPLES, deadline=None)
+@settings(max_examples=EXAMPLES // 2, deadline=None)
 @given(flat_vectors(), st.data())
 def test_dense_columns_are_those_of_the_whole_matrix(values, data):
     assume(padding_rows(values) <= AFFORDABLE_ROWS)
@@ -134,3 +137,89 @@ def test_readme_examples_match_byte_for_byte(readme_dir, monkeypatch, args, expe
         assert got.startswith(head) and got.endswith(tail)
         return
     assert got == expected
+
+
+@needs_matplotlib
+@pytest.mark.parametrize(
+    "output, options, says",
+    [("myplot", [], "suffix"), ("name.", [], "suffix"), ("existing", [], "directory")]
+    + [("existing/", [], "directory"), ("out.png", ["--dpi", "100000"], "--dpi")],
+)
+def test_plot_writes_exactly_the_path_given_or_nothing(
+    demo, tmp_path, monkeypatch, output, options, says
+):
+    (tmp_path / "existing").mkdir()
+    monkeypatch.chdir(tmp_path)
+    status, out, err = run_main("plot", demo / "marginals.dat", "-o", output, *options)
+    assert status == 2 and out == ""
+    assert err.startswith("pykora: error: ") and err.count("\n") == 1 and says in err
+    assert [p.name for p in tmp_path.rglob("*")] == ["existing"]
+
+
+@pytest.fixture
+def drawn(monkeypatch):
+    """What Axes.plot is given: (label, x, y, (colour, line style)) for each line."""
+    import matplotlib.axes
+
+    lines = []
+    real = matplotlib.axes.Axes.plot
+
+    def spy(axes, x, y, **style):
+        drawn_lines = real(axes, x, y, **style)
+        look = (drawn_lines[0].get_color(), drawn_lines[0].get_linestyle())
+        lines.append((style["label"], np.asarray(x), np.asarray(y), look, axes))
+        return drawn_lines
+
+    monkeypatch.setattr(matplotlib.axes.Axes, "plot", spy)
+    return lines
+
+
+# Blocks whose idx a six-digit label would get wrong, then one without pairs.
+LABELLED = np.array([1234567, 1, 0.5, 2, 2e6, 2, 1, 2, 3, 4, 0.1, 1, 5, 6, 8.5, 0], "<f8")
+EXACT = ["block 0 (idx 1234567)", "block 1 (idx 2000000)", "block 2 (idx 0.1)"]
+
+
+@needs_matplotlib
+@pytest.mark.parametrize(
+    "name, view, options, count",
+    [("marginals.dat", "matrix", [], 2), ("marginals.dat", "marginals", [], 2)]
+    + [("many-blocks.dat", "marginals", [], 20)]
+    + [("many-blocks.dat", "matrix", ["--max-series", "3"], 3)]
+    + [("labelled", "matrix", ["--title", "T", "--xlabel", "theta", "--ylabel", "density"], 3)],
+)
+def test_plot_draws_each_block_against_its_own_x(demo, tmp_path, drawn, name, view, options, count):
+    path = tmp_path / "labelled.dat" if name == "labelled" else demo / name
+    LABELLED.tofile(tmp_path / "labelled.dat")
+    image = tmp_path / "out.png"
+    status, out, err = run_main("plot", path, "--as", view, "-o", image, *options)
+    assert status == 0 and out == f"{image}\n"
+    assert image.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+    marginals = kora_interpret_vector_list(kora_read_binary_file(path))
+    blocks_drawn = [k for k, pairs in enumerate(marginals) if len(pairs)]
+    assert len(drawn) == count
+    for (label, x, y, _, _), k in zip(drawn, blocks_drawn, strict=False):
+        n = len(marginals[k])
+        assert label.startswith(f"block {k} (idx ")
+        np.testing.assert_array_equal(np.column_stack([x[:n], y[:n]]), marginals[k])
+        assert np.isnan(x[n:] + y[n:]).all()  # the matrix pads shorter blocks
+    # Neighbours differ in colour and in line style.
+    looks = [look for *_, look, _ in drawn]
+    assert all(a[0] != b[0] and a[1] != b[1] for a, b in zip(looks, looks[1:], strict=False))
+    if name == "labelled":
+        axes = drawn[-1][-1]
+        assert [label for label, *_ in drawn] == EXACT
+        assert [axes.get_title(), axes.get_xlabel(), axes.get_ylabel()] == ["T", "theta", "density"]
+    left = len(blocks_drawn) - count
+    assert err.count("\n") == bool(left) and (f" {left} left out" in err) == bool(left)
+
+
+@needs_matplotlib
+@pytest.mark.parametrize(
+    "content, why", [(b"", "it holds no values"), (LABELLED[-2:], "no block has any pairs")]
+)
+def test_plot_of_nothing_says_so(tmp_path, content, why):
+    path = tmp_path / "empty.dat"
+    path.write_bytes(bytes(content))
+    status, _, err = run_main("plot", path, "-o", tmp_path / "out.png")
+    assert status == 0 and (tmp_path / "out.png").stat().st_size
+    assert err == f"pykora: note: {path}: nothing to draw: {why}\n"
