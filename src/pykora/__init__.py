@@ -26,9 +26,14 @@ _LAZY = ("binary", "options")
 
 
 def __getattr__(name: str) -> object:
-    if name in _LAZY:
+    if name not in _LAZY:
+        raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
+    try:
         return importlib.import_module(f"{__name__}.{name}")
-    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
+    except ImportError as exc:
+        # An attribute that cannot be had is an AttributeError, which hasattr() and
+        # getattr() with a default expect; the ImportError says why.
+        raise AttributeError(f"module {__name__!r} has no attribute {name!r} ({exc})") from exc
 
 
 def __dir__() -> list[str]:
