@@ -62,9 +62,7 @@ bool raise_for(core::ScanStatus status) {
   return true;
 }
 
-Ref new_column(npy_intp size, int type) {
-  return Ref::steal(PyArray_SimpleNew(1, &size, type));
-}
+Ref new_column(npy_intp size, int type) { return Ref::steal(PyArray_SimpleNew(1, &size, type)); }
 
 template <typename T>
 T* data_of(const Ref& array) {
@@ -72,8 +70,7 @@ T* data_of(const Ref& array) {
 }
 
 PyObject* block_layout(Function*, PyObject* const* args, Py_ssize_t, PyObject*) {
-  Ref converted =
-      Ref::steal(PyArray_FROMANY(args[0], NPY_DOUBLE, 0, 0, NPY_ARRAY_CARRAY_RO));
+  Ref converted = Ref::steal(PyArray_FROMANY(args[0], NPY_DOUBLE, 0, 0, NPY_ARRAY_CARRAY_RO));
   if (!converted) {
     return nullptr;
   }
