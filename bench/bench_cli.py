@@ -1,20 +1,28 @@
 """Time python -m pykora on result files of real size and report each run's peak memory.
 
 Run by hand, from the checkout's top:
-    python -m bench.bench_cli [--only WORD] [--command CMD] [--timeout S]
+    python -m bench.bench_cli [--only WORD] [--command CMD ...] [--timeout S]
 
 The files are generated once into a temporary directory:
 
 * big.dat: 50 MB, 6.25 million standard normal values. Read as a vector it
   is 2.26 million blocks, nearly all of zero to two pairs: the most blocks a
   file of that size can realistically hold.
+* blocks.dat: 208 MB, 2 million blocks of 1 to 10 pairs (5.5 on average) with
+  idx 1 to 2,000,000, as an engine writes the marginals of a big model.
 * lying.dat: 32 bytes, [1, 1e7, 0.1, 10]: one block that declares ten million
   pairs, decoded as two values and NaN padding.
 
 Each case runs in a fresh process. "seconds" is the wall time until the
 command line exits, "peak MB" its peak RSS. "| head -5" cases read five lines
 and close the pipe, as `| head -5` does. --command times another command line
-in place of `python -m pykora`, e.g. an older checkout's, to compare.
+in place of `python -m pykora`; given several times, each case runs with each
+command in turn. --baseline adds an older command line, a single cli.py run
+against the installed package, to compare in the same run, e.g. the one of
+commit 7d64f0d:
+
+    git show 7d64f0d:src/pykora/cli.py > /tmp/old_cli.py
+    python -m bench.bench_cli --baseline /tmp/old_cli.py
 """
 
 import argparse
@@ -48,6 +56,15 @@ print(json.dumps({"seconds": time.perf_counter() - start, "peak_mb": usage.ru_ma
                   "status": os.waitstatus_to_exitcode(status), "bytes": size}))
 """
 
+# Runs the main() of the cli.py given as the first argument with the rest.
+RUN_FILE = (
+    "import importlib.util, sys;"
+    "spec = importlib.util.spec_from_file_location('baseline_cli', sys.argv[1]);"
+    "cli = sys.modules['baseline_cli'] = importlib.util.module_from_spec(spec);"
+    "spec.loader.exec_module(cli);"
+    "sys.exit(cli.main(sys.argv[2:]))"
+)
+
 # (name, arguments after the command, lines to read or 0 for all)
 CASES = [
     ("show big.dat", ["show", "{big}"], 0),
@@ -57,6 +74,25 @@ CASES = [
     ("show big.dat --format csv | head -5", ["show", "{big}", "--format", "csv"], 5),
     ("show big.dat --format csv", ["show", "{big}", "--format", "csv"], 0),
     ("show big.dat --all", ["show", "{big}", "--all"], 0),
+    ("show big.dat --format json", ["show", "{big}", "--format", "json"], 0),
+    (
+        "show big.dat --as marginals --format csv",
+        ["show", "{big}", "--as", "marginals", "--format", "csv"],
+        0,
+    ),
+    (
+        "show big.dat --as marginals --format json",
+        ["show", "{big}", "--as", "marginals", "--format", "json"],
+        0,
+    ),
+    (
+        "show big.dat --as matrix --format csv",
+        ["show", "{big}", "--as", "matrix", "--format", "csv"],
+        0,
+    ),
+    ("show blocks.dat", ["show", "{blocks}"], 0),
+    ("show blocks.dat --as matrix", ["show", "{blocks}", "--as", "matrix"], 0),
+    ("show blocks.dat --as marginals", ["show", "{blocks}", "--as", "marginals"], 0),
     ("show lying.dat --as marginals", ["show", "{lying}", "--as", "marginals"], 0),
     ("plot big.dat (2.26 M blocks)", ["plot", "{big}", "-o", "{out}/big.png"], 0),
     ("plot big.dat --as matrix", ["plot", "{big}", "--as", "matrix", "-o", "{out}/m.png"], 0),
@@ -66,8 +102,18 @@ CASES = [
 def write_files(target: Path) -> dict[str, str]:
     rng = np.random.default_rng(2026)
     rng.standard_normal(6_250_000).astype("<f8").tofile(target / "big.dat")
+    n_blocks = 2_000_000
+    counts = np.tile(np.arange(1, 11), n_blocks // 10)
+    rng.shuffle(counts)
+    lengths = 2 + 2 * counts
+    starts = np.concatenate([[0], np.cumsum(lengths)[:-1]])
+    blocks = rng.standard_normal(int(lengths.sum()))
+    blocks[starts], blocks[starts + 1] = np.arange(1, n_blocks + 1), counts
+    blocks.astype("<f8").tofile(target / "blocks.dat")
+    del blocks, starts
     np.array([1, 1e7, 0.1, 10], dtype="<f8").tofile(target / "lying.dat")
-    return {"big": str(target / "big.dat"), "lying": str(target / "lying.dat"), "out": str(target)}
+    names = ("big", "blocks", "lying")
+    return {name: str(target / f"{name}.dat") for name in names} | {"out": str(target)}
 
 
 def measure(command: list[str], lines: int, timeout: float) -> dict[str, float] | None:
@@ -87,31 +133,39 @@ def measure(command: list[str], lines: int, timeout: float) -> dict[str, float] 
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--only", help="run only the cases whose name contains this")
+    default = f"{shlex.quote(sys.executable)} -m pykora"
     parser.add_argument(
         "--command",
-        default=f"{shlex.quote(sys.executable)} -m pykora",
-        help="the command line to time (default: %(default)s)",
+        action="append",
+        help=f"a command line to time, once per command given (default: {default})",
     )
     parser.add_argument(
         "--timeout", type=float, default=600, help="seconds before a case is given up"
     )
+    parser.add_argument("--baseline", metavar="CLI_PY", help="an older cli.py to compare with")
     args = parser.parse_args()
+    commands = args.command or [default]
+    if args.baseline:
+        commands.append(shlex.join([sys.executable, "-c", RUN_FILE, args.baseline]))
 
     with tempfile.TemporaryDirectory() as scratch:
         paths = write_files(Path(scratch))
-        print(f"{'case':40} {'seconds':>8} {'peak MB':>8} {'status':>6} {'output':>12}")
+        print(f"{'case':50} {'cmd':>3} {'seconds':>8} {'peak MB':>8} {'status':>6} {'output':>12}")
+        for i, command in enumerate(commands):
+            print(f"cmd {i}: {command}")
         for name, case_args, lines in CASES:
             if args.only and args.only not in name:
                 continue
-            command = shlex.split(args.command) + [a.format(**paths) for a in case_args]
-            result = measure(command, lines, args.timeout)
-            if result is None:
-                print(f"{name:40} {'> ' + str(int(args.timeout)):>8}   (given up)")
-                continue
-            print(
-                f"{name:40} {result['seconds']:8.2f} {result['peak_mb']:8.0f} "
-                f"{result['status']:6d} {int(result['bytes']):12,d}"
-            )
+            for i, command in enumerate(commands):
+                argv = shlex.split(command) + [a.format(**paths) for a in case_args]
+                result = measure(argv, lines, args.timeout)
+                if result is None:
+                    print(f"{name:50} {i:3d} {'> ' + str(int(args.timeout)):>8}   (given up)")
+                    continue
+                print(
+                    f"{name:50} {i:3d} {result['seconds']:8.2f} {result['peak_mb']:8.0f} "
+                    f"{result['status']:6d} {int(result['bytes']):12,d}"
+                )
 
 
 if __name__ == "__main__":

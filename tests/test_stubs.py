@@ -11,10 +11,11 @@ from pathlib import Path
 
 import pytest
 
+import pykora._layout
 import pykora.binary
 import pykora.options
 
-MODULES = [pykora.binary, pykora.options]
+MODULES = [pykora.binary, pykora.options, pykora._layout]
 
 
 def stub_functions(module):
@@ -79,11 +80,12 @@ def test_typed_usage_passes_mypy_strict(mypy):
 
 
 MISUSES = """\
-from pykora.binary import kora_read_binary_file, kora_interpret_vector
+import pykora
 from pykora.options import kora_enabled_Braidwell_features, kora_get_option, kora_set_option
-kora_read_binary_file(3)  # E
-kora_read_binary_file(path="x", mode="rb")  # E
-matrix: str = kora_interpret_vector([1.0])  # E
+pykora.binary.kora_read_binary_file("x")
+pykora.binary.kora_read_binary_file(3)  # E
+pykora.binary.kora_read_binary_file(path="x", mode="rb")  # E
+matrix: str = pykora.binary.kora_interpret_vector([1.0])  # E
 flag: str = kora_enabled_Braidwell_features()  # E
 kora_enabled_Braidwell_features(True)  # E
 kora_get_option(5)  # E

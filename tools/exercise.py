@@ -1,4 +1,4 @@
-"""Calls every public and private function of both native modules on its
+"""Calls every public and private function of the native modules on its
 success and error paths. Shared by the leak check and the valgrind run.
 
 Each case is (name, callable, inputs): the callable runs one call and
@@ -13,6 +13,7 @@ from contextlib import contextmanager
 
 import numpy as np
 
+import pykora._layout as layout
 import pykora.binary as binary
 import pykora.options as options
 
@@ -34,6 +35,9 @@ os.chmod(UNREADABLE, 0)
 VECTOR = np.array([1, 2, 0.1, 10, 0.5, 20, 2, 3, 1, 2, 3], dtype=np.float64)
 VECTOR_LIST = [1, 1, 0.5, 3, 2, 0, 3, 2, 0.1, 1, 0.9, 2]
 NAN_COUNT = [1.0, float("nan"), 2.0]
+INF_COUNT = [1.0, float("inf"), 2.0]
+# Blocks across several of the layout's scanning windows, the last one cut short.
+LONG_VECTOR = np.concatenate([np.tile(VECTOR[:6], 30_000), [7, 1e9, 0.5]])
 STORED_VALUE = object()
 
 
@@ -146,6 +150,12 @@ CASES = [
     ("marginals", once(binary.kora_interpret_vector_list, VECTOR), [VECTOR]),
     ("marginals nan", expect(ValueError, binary.kora_interpret_vector_list, NAN_COUNT), []),
     ("bad arguments", expect(TypeError, binary.kora_interpret_vector, VECTOR, x=1), [VECTOR]),
+    ("layout", once(layout.block_layout, VECTOR), [VECTOR]),
+    ("layout list", once(layout.block_layout, VECTOR_LIST), [VECTOR_LIST]),
+    ("layout windows", once(layout.block_layout, LONG_VECTOR), [LONG_VECTOR]),
+    ("layout nan", expect(ValueError, layout.block_layout, NAN_COUNT), [NAN_COUNT]),
+    ("layout inf", expect(OverflowError, layout.block_layout, INF_COUNT), [INF_COUNT]),
+    ("layout unconvertible", expect(ValueError, layout.block_layout, ["x"]), []),
     ("defaults", once(options.kora_get_option_default), []),
     ("cpu default", once(options._cpu_default_string), []),
     ("get one", once(options.kora_get_option, "keep"), []),

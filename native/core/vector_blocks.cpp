@@ -43,37 +43,7 @@ bool is_signalling_nan(double x) {
 
 Scan scan_blocks(std::span<const double> vec) {
   Scan scan;
-  const std::size_t count = vec.size();
-  std::size_t i = 0;
-  while (count >= 2 && i < count - 1) {
-    const std::size_t start = i;
-    const double declared = vec[i + 1];
-    if (std::isnan(declared)) {
-      scan.status =
-          is_signalling_nan(declared) ? ScanStatus::kSignallingNanCount : ScanStatus::kNanCount;
-      return scan;
-    }
-    if (std::isinf(declared)) {
-      scan.status = ScanStatus::kInfiniteCount;
-      return scan;
-    }
-    const double n = round_half_even(declared);
-    i += 2;
-    if (!(n > 0)) {
-      scan.blocks.push_back({start, 0, 0});
-      continue;
-    }
-    const std::size_t remaining = count - i;
-    const std::uint64_t rows =
-        n < static_cast<double>(kCountCeiling) ? static_cast<std::uint64_t>(n) : kCountCeiling;
-    if (rows <= remaining / 2) {
-      scan.blocks.push_back({start, rows, static_cast<std::size_t>(2 * rows)});
-      i += static_cast<std::size_t>(2 * rows);
-    } else {
-      scan.blocks.push_back({start, rows, remaining});
-      i = count;
-    }
-  }
+  scan.status = for_each_block(vec, [&scan](const Block& b) { scan.blocks.push_back(b); });
   return scan;
 }
 

@@ -4,6 +4,7 @@
 // Pure C++: works on a span of doubles and knows nothing of Python.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -45,10 +46,45 @@ double round_half_even(double x);
 // Whether `x` is a signalling NaN (a NaN whose quiet bit is clear).
 bool is_signalling_nan(double x);
 
-// Splits `vec` into blocks. A count is rounded half to even; a block whose
-// count is <= 0 has no pairs; a block announcing more pairs than remain takes
-// what remains and ends the vector; a single trailing value is ignored.
-// Scanning stops at the first count that is NaN or infinite.
+// Calls `visit(block)` for each block of `vec`, in order, and returns the
+// status. A count is rounded half to even; a block whose count is <= 0 has
+// no pairs; a block announcing more pairs than remain takes what remains and
+// ends the vector; a single trailing value is ignored. Scanning stops at the
+// first count that is NaN or infinite, after visiting the blocks before it.
+template <typename Visit>
+ScanStatus for_each_block(std::span<const double> vec, Visit&& visit) {
+  const std::size_t count = vec.size();
+  std::size_t i = 0;
+  while (count >= 2 && i < count - 1) {
+    const std::size_t start = i;
+    const double declared = vec[i + 1];
+    if (std::isnan(declared)) {
+      return is_signalling_nan(declared) ? ScanStatus::kSignallingNanCount : ScanStatus::kNanCount;
+    }
+    if (std::isinf(declared)) {
+      return ScanStatus::kInfiniteCount;
+    }
+    const double n = round_half_even(declared);
+    i += 2;
+    if (!(n > 0)) {
+      visit(Block{start, 0, 0});
+      continue;
+    }
+    const std::size_t remaining = count - i;
+    const std::uint64_t rows =
+        n < static_cast<double>(kCountCeiling) ? static_cast<std::uint64_t>(n) : kCountCeiling;
+    if (rows <= remaining / 2) {
+      visit(Block{start, rows, static_cast<std::size_t>(2 * rows)});
+      i += static_cast<std::size_t>(2 * rows);
+    } else {
+      visit(Block{start, rows, remaining});
+      i = count;
+    }
+  }
+  return ScanStatus::kOk;
+}
+
+// The blocks of `vec` as a list, with the status of the scan.
 Scan scan_blocks(std::span<const double> vec);
 
 // The largest row count over `blocks` (0 when there are none).

@@ -1,0 +1,1 @@
+"""One module per command, each with ``run(args, out) -> exit status``."""

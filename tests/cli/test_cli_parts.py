@@ -1,0 +1,225 @@
+"""The command line's parts, run in this process: the matrix's columns, labels, the chunked
+writers, what plot draws and the README's examples."""
+
+import contextlib
+import importlib.util
+import io
+import re
+import shlex
+from pathlib import Path
+
+import numpy as np
+import pytest
+from hypothesis import assume, given, settings
+from hypothesis import strategies as st
+
+from pykora.binary import kora_interpret_vector, kora_interpret_vector_list, kora_read_binary_file
+from pykora.cli import blocks, main, numbers
+from pykora.cli.files import Source
+from pykora.cli.matrix import ColumnNames, DenseColumns
+from pykora.cli.render import csv, grid, json
+from tests.support.compare import bits
+from tests.support.strategies import AFFORDABLE_ROWS, EXAMPLES, flat_vectors, padding_rows
+
+README = Path(__file__).resolve().parents[2] / "README.md"
+HAS_MATPLOTLIB = importlib.util.find_spec("matplotlib") is not None
+needs_matplotlib = pytest.mark.skipif(not HAS_MATPLOTLIB, reason="matplotlib is not installed")
+
+
+@settings(max_examples=EXAMPLES // 2, deadline=None)
+@given(flat_vectors(), st.data())
+def test_dense_columns_are_those_of_the_whole_matrix(values, data):
+    assume(padding_rows(values) <= AFFORDABLE_ROWS)
+    vec = np.array(values, dtype=np.float64)
+    try:
+        whole = kora_interpret_vector(vec)
+    except (ValueError, OverflowError):  # a count that cannot be read
+        assume(False)
+    n_rows, n_columns = whole.shape
+    cuts = sorted(data.draw(st.lists(st.integers(0, n_columns), max_size=6)))
+    spans = [range(a, b) for a, b in zip(cuts[0::2], cuts[1::2], strict=False) if b > a]
+    dense = DenseColumns(blocks.find_blocks(Source("v", vec)), spans)
+    assert dense.shape == whole.shape
+    assert len(ColumnNames(dense.n_blocks)) == n_columns
+    for span in spans:
+        r0, r1 = sorted(data.draw(st.lists(st.integers(0, n_rows), min_size=2, max_size=2)))
+        got = dense.cells(r0, r1, span.start, span.stop)
+        assert np.array_equal(bits(got), bits(whole[r0:r1, span.start : span.stop]))
+
+
+@pytest.mark.parametrize(
+    "idx, text",
+    [(1234567.0, "1234567"), (2e6, "2000000"), (-3.0, "-3"), (0.1, "0.1"), (1 / 3, repr(1 / 3))]
+    + [(2.0**60, "1.152921504606847e+18"), (1e300, "1e+300"), (float("nan"), "NaN")]
+    + [(float("-inf"), "-inf"), (123456.5, "123456.5")],
+)
+def test_block_labels_name_exactly_one_idx(idx, text):
+    assert numbers.idx_text(idx) == text
+    assert float(text) == idx or idx != idx
+
+
+def run_main(*args):
+    """(status, stdout, stderr) of the command line run in this process."""
+    out, err = io.StringIO(), io.StringIO()
+    with contextlib.redirect_stdout(out), contextlib.redirect_stderr(err):
+        status = main([str(a) for a in args])
+    return status, out.getvalue(), err.getvalue()
+
+
+@pytest.fixture(scope="module")
+def uneven(tmp_path_factory):
+    """Blocks of 0 to 40 pairs with NaN and infinities among the values, the last one cut short."""
+    rng = np.random.default_rng(7)
+    parts = []
+    for k in range(60):
+        n = int(rng.choice([0, 1, 2, 5, 40]))
+        pairs = rng.standard_normal(2 * n)
+        pairs[rng.random(2 * n) < 0.05] = rng.choice([np.nan, np.inf, -np.inf])
+        parts += [[k * 1.5, n], pairs]
+    parts.append([99, 30, 0.5, 0.25, 1.5])
+    path = tmp_path_factory.mktemp("parts") / "uneven.dat"
+    np.concatenate(parts).astype("<f8").tofile(path)
+    return path
+
+
+@pytest.mark.parametrize("view", ["raw", "matrix", "marginals"])
+@pytest.mark.parametrize("fmt", ["table", "csv", "json"])
+def test_writing_a_chunk_at_a_time_changes_nothing(uneven, monkeypatch, view, fmt):
+    args = ["show", uneven, "--as", view, "--format", fmt] + ["--all"] * (fmt == "table")
+    whole = run_main(*args)
+    # A few cells, values and blocks at a time: every row, column and group is cut.
+    for module in (grid, csv, json):
+        monkeypatch.setattr(module, "CHUNK", 3)
+    monkeypatch.setattr(blocks, "GROUP_VALUES", 5)
+    assert whole[0] == 0 and run_main(*args) == whole
+
+
+def readme_examples():
+    """(command, expected stderr then stdout) of each `$ python -m pykora` example."""
+    text = README.read_text()
+    examples = [
+        pytest.param(shlex.split(command)[3:], expected, id=command[17:60])
+        for block in re.findall(r"```text\n(.*?)```", text, re.S)
+        for command, _, expected in (
+            part.partition("\n") for part in re.split(r"^\$ ", block, flags=re.M)[1:]
+        )
+    ]
+    # The quick start: `example demo`, then the matrix of demo/quantiles.dat.
+    quick = text.split("## Quick start", 1)[1]
+    expected = re.search(r"```text\n(.*?)```", quick, re.S).group(1)
+    return [*examples, pytest.param(None, expected, id="quick start")]
+
+
+@pytest.fixture(scope="module")
+def readme_dir(tmp_path_factory):
+    """A directory laid out as the README's examples expect."""
+    where = tmp_path_factory.mktemp("readme")
+    np.array([1, 1e6, 0.1, 10], "<f8").tofile(where / "lying.dat")
+    (where / "bad.dat").write_bytes(b"x" * 12)
+    return where
+
+
+@pytest.mark.parametrize("args, expected", readme_examples())
+def test_readme_examples_match_byte_for_byte(readme_dir, monkeypatch, args, expected):
+    from pykora.options import kora_get_option_default
+
+    monkeypatch.chdir(readme_dir)
+    status, out, err = run_main("example", "demo")
+    assert status == 0
+    if args is None:
+        got = out + run_main("show", "demo/quantiles.dat", "--as", "matrix")[1]
+    else:
+        status, out, err = run_main(*args)
+        got = err + out
+    if args == ["options"]:  # the README elides the middle and has 2 CPUs
+        expected = expected.replace("'2:1'", repr(kora_get_option_default()["num.threads"]))
+        head, tail = expected.split("...\n")
+        assert got.startswith(head) and got.endswith(tail)
+        return
+    assert got == expected
+
+
+@needs_matplotlib
+@pytest.mark.parametrize(
+    "output, options, says",
+    [("myplot", [], "suffix"), ("name.", [], "suffix"), ("existing", [], "directory")]
+    + [("existing/", [], "directory"), ("out.png", ["--dpi", "100000"], "--dpi")],
+)
+def test_plot_writes_exactly_the_path_given_or_nothing(
+    demo, tmp_path, monkeypatch, output, options, says
+):
+    (tmp_path / "existing").mkdir()
+    monkeypatch.chdir(tmp_path)
+    status, out, err = run_main("plot", demo / "marginals.dat", "-o", output, *options)
+    assert status == 2 and out == ""
+    assert err.startswith("pykora: error: ") and err.count("\n") == 1 and says in err
+    assert [p.name for p in tmp_path.rglob("*")] == ["existing"]
+
+
+@pytest.fixture
+def drawn(monkeypatch):
+    """What Axes.plot is given: (label, x, y, (colour, line style)) for each line."""
+    import matplotlib.axes
+
+    lines = []
+    real = matplotlib.axes.Axes.plot
+
+    def spy(axes, x, y, **style):
+        drawn_lines = real(axes, x, y, **style)
+        look = (drawn_lines[0].get_color(), drawn_lines[0].get_linestyle())
+        lines.append((style["label"], np.asarray(x), np.asarray(y), look, axes))
+        return drawn_lines
+
+    monkeypatch.setattr(matplotlib.axes.Axes, "plot", spy)
+    return lines
+
+
+# Blocks whose idx a six-digit label would get wrong, then one without pairs.
+LABELLED = np.array([1234567, 1, 0.5, 2, 2e6, 2, 1, 2, 3, 4, 0.1, 1, 5, 6, 8.5, 0], "<f8")
+EXACT = ["block 0 (idx 1234567)", "block 1 (idx 2000000)", "block 2 (idx 0.1)"]
+
+
+@needs_matplotlib
+@pytest.mark.parametrize(
+    "name, view, options, count",
+    [("marginals.dat", "matrix", [], 2), ("marginals.dat", "marginals", [], 2)]
+    + [("many-blocks.dat", "marginals", [], 20)]
+    + [("many-blocks.dat", "matrix", ["--max-series", "3"], 3)]
+    + [("labelled", "matrix", ["--title", "T", "--xlabel", "theta", "--ylabel", "density"], 3)],
+)
+def test_plot_draws_each_block_against_its_own_x(demo, tmp_path, drawn, name, view, options, count):
+    path = tmp_path / "labelled.dat" if name == "labelled" else demo / name
+    LABELLED.tofile(tmp_path / "labelled.dat")
+    image = tmp_path / "out.png"
+    status, out, err = run_main("plot", path, "--as", view, "-o", image, *options)
+    assert status == 0 and out == f"{image}\n"
+    assert image.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+    marginals = kora_interpret_vector_list(kora_read_binary_file(path))
+    blocks_drawn = [k for k, pairs in enumerate(marginals) if len(pairs)]
+    assert len(drawn) == count
+    for (label, x, y, _, _), k in zip(drawn, blocks_drawn, strict=False):
+        n = len(marginals[k])
+        assert label.startswith(f"block {k} (idx ")
+        np.testing.assert_array_equal(np.column_stack([x[:n], y[:n]]), marginals[k])
+        assert np.isnan(x[n:] + y[n:]).all()  # the matrix pads shorter blocks
+    # Neighbours differ in colour and in line style.
+    looks = [look for *_, look, _ in drawn]
+    assert all(a[0] != b[0] and a[1] != b[1] for a, b in zip(looks, looks[1:], strict=False))
+    if name == "labelled":
+        axes = drawn[-1][-1]
+        assert [label for label, *_ in drawn] == EXACT
+        assert [axes.get_title(), axes.get_xlabel(), axes.get_ylabel()] == ["T", "theta", "density"]
+    left = len(blocks_drawn) - count
+    assert err.count("\n") == bool(left) and (f" {left} left out" in err) == bool(left)
+
+
+@needs_matplotlib
+@pytest.mark.parametrize(
+    "content, why", [(b"", "it holds no values"), (LABELLED[-2:], "no block has any pairs")]
+)
+def test_plot_of_nothing_says_so(tmp_path, content, why):
+    path = tmp_path / "empty.dat"
+    path.write_bytes(bytes(content))
+    status, _, err = run_main("plot", path, "-o", tmp_path / "out.png")
+    assert status == 0 and (tmp_path / "out.png").stat().st_size
+    assert err == f"pykora: note: {path}: nothing to draw: {why}\n"
