@@ -20,7 +20,7 @@ stray="$(
 )"
 if [ -n "$stray" ]; then
   echo "$sdist holds files that git does not track:" >&2
-  echo "$stray" | sed 's/^/  /' >&2
+  while read -r file; do echo "  $file"; done <<<"$stray" >&2
   exit 1
 fi
 echo "$sdist"
