@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A minimal Debian unstable root with the CPythons that the host lacks:
 # python3.14 and python3.15 (with -dev and -venv), python3.14-dbg (built with
-# Py_DEBUG), g++, cmake and git. Debian ships each as a package, so this needs
+# Py_DEBUG), g++, cmake, git and gdb. Debian ships each as a package, so this needs
 # nothing but Debian's archive and PyPI.
 #
 #   tools/debian_unstable.sh               make the root if needed, print its path
@@ -17,7 +17,7 @@ set -euo pipefail
 
 root="${PYKORA_DEBIAN_ROOT:-/var/cache/pykora/debian-unstable}"
 packages=(
-  ca-certificates g++ cmake git
+  ca-certificates g++ cmake git gdb
   python3.14 python3.14-dev python3.14-venv python3.14-dbg
   python3.15 python3.15-dev python3.15-venv
 )

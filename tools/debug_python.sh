@@ -62,10 +62,26 @@ fi
 cat "$cache/numpy-$numpy-$tag.time"
 python -m pip install --quiet "$cache"/numpy-"$numpy"-*-"$tag"-*.whl
 
-python -m pip install --quiet --no-build-isolation --no-deps \
-  -Ccmake.build-type=Debug -Cbuild-dir=build/debug .
+# The python3.14d include directory of Debian holds symlinks to the release
+# headers, beside a pyconfig.h of its own that defines Py_DEBUG. GCC
+# resolves the symlinks of system headers (CMake passes the Python ones as
+# -isystem), and "pyconfig.h" would then be the release one: the extension
+# would build without Py_DEBUG, and its own reference counting would go
+# unchecked. Keeping the paths as given finds the debug pyconfig.h, and nm
+# confirms the result: every Py_DECREF of a debug build can call
+# _Py_NegativeRefcount.
+CXXFLAGS="-fno-canonical-system-headers" python -m pip install --quiet --no-build-isolation \
+  --no-deps -Ccmake.build-type=Debug -Cbuild-dir=build/debug .
+for so in venv/lib/python*/site-packages/pykora/*.so; do
+  if ! nm -D --undefined-only "$so" | grep " _Py_NegativeRefcount$" >/dev/null; then
+    echo "$so was not built against the Py_DEBUG headers" >&2
+    exit 1
+  fi
+done
 python -c "import numpy, pykora.binary; print(\"numpy\", numpy.__version__, \"with\", pykora.binary.__file__)"
-# A fatal error prints the Python stack of every thread; the C stack goes to
-# gdb when one is wanted (see the README).
-python -X faulthandler -m pytest -q -p no:cacheprovider tests "$@"
+# The interpreter reports a failed check on stderr and aborts: capturing at
+# the level of sys.stderr rather than of the file descriptor lets that report
+# and the Python stack of every thread reach the terminal. For the C stack,
+# run the failing test under gdb (see the README).
+python -X faulthandler -m pytest -q -p no:cacheprovider --capture=sys tests "$@"
 ' - "$work" "$version" "$@"
