@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # A minimal Debian unstable root with the CPythons that the host lacks:
 # python3.14 and python3.15 (with -dev and -venv), python3.14-dbg (built with
-# Py_DEBUG), g++, cmake, git and gdb. Debian ships each as a package, so this needs
-# nothing but Debian's archive and PyPI.
+# Py_DEBUG), g++, cmake, git and gdb. Debian ships each as a package, so this
+# needs nothing but Debian's archive and PyPI.
 #
 #   tools/debian_unstable.sh               make the root if needed, print its path
 #   tools/debian_unstable.sh exec CMD...   run CMD as root inside it, in a clean
 #                                          environment (the path goes to stderr)
+#   tools/debian_unstable.sh remove        unmount and delete it
 #
 # The root lives outside every checkout, so that ruff, git and pip never walk
 # it and every worktree shares one: PYKORA_DEBIAN_ROOT overrides the default.
@@ -149,21 +150,31 @@ make_root() {
   printf '[global]\ncert = %s\n' "$root_bundle" >"$root/etc/pip.conf"
 }
 
-mkdir -p "$(dirname "$root")"
-exec 9>"$root.lock"
-flock 9
-make_root
-exec 9>&-
-
 case "${1:-}" in
-  "") echo "$root" ;;
-  exec)
-    shift
-    echo "debian unstable root: $root" >&2
-    in_root "$@"
-    ;;
+  "" | exec | remove) ;;
   *)
-    echo "usage: $0 [exec CMD...]" >&2
+    echo "usage: $0 [exec CMD... | remove]" >&2
     exit 2
     ;;
 esac
+
+mkdir -p "$(dirname "$root")"
+exec 9>"$root.lock"
+flock 9
+if [ "${1:-}" = remove ]; then
+  # The mounts first: removing the tree with /dev bound inside it would
+  # remove the host's device nodes.
+  unmount_filesystems
+  rm -rf --one-file-system "$root" "$root.debootstrap.log"
+  exit 0
+fi
+make_root
+exec 9>&-
+
+if [ "${1:-}" = exec ]; then
+  shift
+  echo "debian unstable root: $root" >&2
+  in_root "$@"
+else
+  echo "$root"
+fi
