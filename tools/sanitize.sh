@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 
 prefix="${PYKORA_SANITIZE_DIR:-build/sanitize}"
 rm -rf "$prefix/site"
-python -m pip install --quiet "scikit-build-core>=0.10" "numpy>=2.0" pytest hypothesis
+python -m pip install --quiet "scikit-build-core>=1.1" "numpy>=2.0" pytest hypothesis
 python -m pip install --quiet --no-deps --no-build-isolation \
   --target "$prefix/site" \
   -Ccmake.define.PYKORA_SANITIZE=ON \

@@ -6,10 +6,16 @@
 #   tools/test_matrix.sh numpy 1.26.4    the suite on the running python with
 #                                        that NumPy installed at run time,
 #                                        against a wheel built with NumPy 2
+#   tools/test_matrix.sh debian 3.14     the suite on Debian unstable's CPython
+#                                        3.14 (3.15) with the newest NumPy, in
+#                                        the root of tools/debian_unstable.sh
 #
 # An interpreter is found on PATH as pythonX.Y or, failing that, among the
 # versions that pyenv installed. A missing one is an error: the package
 # promises every supported version.
+#
+# The Debian runs build and test the sdist (tools/build_sdist.sh), unpacked
+# inside the root, so they also show that it holds all that a build needs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 kind="$1"
@@ -60,8 +66,24 @@ case "$kind" in
     . "$venv/bin/activate"
     python -m pip install --quiet "numpy==$version" "${wheel}[test]"
     ;;
+  debian)
+    root="$(bash tools/debian_unstable.sh)"
+    sdist="$(bash tools/build_sdist.sh)"
+    # One folder per checkout and version: worktrees share the root.
+    work="/srv/pykora/$(pwd -P | sha1sum | cut -c1-8)-python$version"
+    rm -rf "${root:?}$work"
+    mkdir -p "$root$work"
+    tar -xzf "$sdist" -C "$root$work" --strip-components=1
+    exec bash tools/debian_unstable.sh exec bash -euo pipefail -c '
+      cd "$1" && "python$2" -m venv venv && . venv/bin/activate
+      python --version
+      python -m pip install --quiet --upgrade pip
+      python -m pip install --quiet ".[test]"
+      python -c "import numpy, pykora.binary; print(\"numpy\", numpy.__version__, \"with\", pykora.binary.__file__)"
+      python -m pytest -q -p no:cacheprovider tests' - "$work" "$version"
+    ;;
   *)
-    echo "usage: $0 python X.Y | numpy VERSION" >&2
+    echo "usage: $0 python X.Y | numpy VERSION | debian X.Y" >&2
     exit 2
     ;;
 esac

@@ -28,15 +28,18 @@ int File::open(const char* path) {
   if (fd_ < 0) {
     return errno;
   }
-  struct stat st{};
-  if (::fstat(fd_, &st) != 0) {
+  // statx rather than fstat: glibc 2.33 gave fstat a new symbol version,
+  // which would raise the wheels' manylinux floor to glibc 2.34, while statx
+  // dates from glibc 2.28. It asks the file system only for the type and size.
+  struct statx st{};
+  if (::statx(fd_, "", AT_EMPTY_PATH, STATX_TYPE | STATX_SIZE, &st) != 0) {
     return errno;
   }
-  if (S_ISDIR(st.st_mode)) {
+  if (S_ISDIR(st.stx_mode)) {
     return EISDIR;
   }
-  if (S_ISREG(st.st_mode) && st.st_size > 0) {
-    size_hint_ = static_cast<std::size_t>(st.st_size);
+  if (S_ISREG(st.stx_mode) && st.stx_size > 0) {
+    size_hint_ = static_cast<std::size_t>(st.stx_size);
   }
   return 0;
 }

@@ -12,6 +12,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+from pathlib import Path
 
 import numpy as np
 import pytest
@@ -58,10 +59,13 @@ def run(*args, code=None, limit_mb=None, cwd=None, timeout=120):
 # Starts a command and writes its peak RSS to a file. A child forked straight
 # from pytest would count pytest's own pages in its peak; this small parent's
 # pages are far fewer than any run of the command line's.
+# It closes what it opens and tells Popen the child was reaped, so that an
+# interpreter that shows ResourceWarnings (a debug build) writes nothing of
+# its own to the command's stderr.
 MEASURE = (
     "import os, subprocess, sys; p = subprocess.Popen(sys.argv[2:]);"
-    "_, status, usage = os.wait4(p.pid, 0);"
-    "open(sys.argv[1], 'w').write(f'{os.waitstatus_to_exitcode(status)} {usage.ru_maxrss}')"
+    "_, status, usage = os.wait4(p.pid, 0); p.returncode = os.waitstatus_to_exitcode(status)\n"
+    "with open(sys.argv[1], 'w') as f: f.write(f'{p.returncode} {usage.ru_maxrss}')"
 )
 
 
@@ -80,8 +84,8 @@ def run_measured(*args, lines=None):
                 else:
                     out = b"".join(proc.stdout.readline() for _ in range(lines))
                 proc.stdout.close()
-        status, peak = map(int, open(report).read().split())
-        err = open(err_path, "rb").read()
+        status, peak = map(int, Path(report).read_text().split())
+        err = Path(err_path).read_bytes()
     return out.decode(), err.decode(), status, peak / 1024
 
 
