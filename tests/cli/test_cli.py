@@ -283,7 +283,13 @@ def test_usage_errors_give_the_commands_usage_and_one_error_line(args, usage, ca
     + [(["--version"], "full"), (["show", "--help"], "closed"), (["show", "{q}"], "closed")]
     # The files are written: what fails is stdout, and the error says so.
     + [(["example", "{new}"], "full"), (["example", "{new}"], "closed")]
-    + [(["plot", "{m}", "-o", "{new}.png"], "full")],
+    + [
+        pytest.param(
+            ["plot", "{m}", "-o", "{new}.png"],
+            "full",
+            marks=pytest.mark.skipif(not HAS_MATPLOTLIB, reason="matplotlib is not installed"),
+        )
+    ],
 )
 def test_an_output_that_cannot_be_written_ends_in_one_line(demo, tmp_path, args, stdout):
     where = {"q": demo / "quantiles.dat", "m": demo / "marginals.dat", "new": tmp_path / "new"}

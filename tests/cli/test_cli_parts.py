@@ -98,7 +98,12 @@ def readme_examples():
     """(command, expected stderr then stdout) of each `$ python -m pykora` example."""
     text = README.read_text()
     examples = [
-        pytest.param(shlex.split(command)[3:], expected, id=command[17:60])
+        pytest.param(
+            shlex.split(command)[3:],
+            expected,
+            id=command[17:60],
+            marks=[needs_matplotlib] if command.startswith("python -m pykora plot") else [],
+        )
         for block in re.findall(r"```text\n(.*?)```", text, re.S)
         for command, _, expected in (
             part.partition("\n") for part in re.split(r"^\$ ", block, flags=re.M)[1:]
