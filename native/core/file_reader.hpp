@@ -28,6 +28,11 @@ class File {
   std::size_t size_hint_ = 0;
 };
 
+// What File::open learns without statx: EISDIR for a directory, else 0 and
+// the size of a regular file in `size_hint`; the descriptor is left at the
+// file's start.
+int probe_without_statx(int fd, std::size_t& size_hint);
+
 struct ReadStep {
   std::size_t bytes = 0;  // read by this call
   bool at_end = false;    // the file has no more data

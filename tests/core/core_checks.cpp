@@ -2,13 +2,20 @@
 // -DPYKORA_TESTS=ON). The Python suite covers the same ground through the
 // modules; these pin the core on its own, in every floating-point rounding
 // mode, where a failure points straight at the C++.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cfenv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
+#include <string>
 #include <string_view>
 #include <vector>
 
+#include "core/file_reader.hpp"
 #include "core/option_table.hpp"
 #include "core/vector_blocks.hpp"
 
@@ -110,9 +117,40 @@ void thread_counts() {
   CHECK(text(16) == "16:1" && text(17) == "16:1" && text(1LL << 40) == "16:1");
 }
 
+// Where statx is missing, a directory is still refused and a file's size
+// still known, and reading starts at the file's beginning.
+void files_without_statx() {
+  char dir[] = "/tmp/pykora-core-XXXXXX";
+  CHECK(::mkdtemp(dir) != nullptr);
+  const std::string file = std::string(dir) + "/values.dat";
+  const char payload[24] = "twenty-four bytes here!";
+  const int out = ::open(file.c_str(), O_WRONLY | O_CREAT, 0600);
+  CHECK(out >= 0 && ::write(out, payload, sizeof payload) == sizeof payload);
+  ::close(out);
+
+  std::size_t hint = 0;
+  const int dir_fd = ::open(dir, O_RDONLY);
+  CHECK(pykora::core::probe_without_statx(dir_fd, hint) == EISDIR);
+  ::close(dir_fd);
+  const int fd = ::open(file.c_str(), O_RDONLY);
+  CHECK(pykora::core::probe_without_statx(fd, hint) == 0 && hint == sizeof payload);
+  char back[sizeof payload] = {};
+  CHECK(::read(fd, back, sizeof back) == sizeof back && std::string_view(back, 23) == payload);
+  ::close(fd);
+  int pipe_fds[2];
+  CHECK(::pipe(pipe_fds) == 0);
+  hint = 0;
+  CHECK(pykora::core::probe_without_statx(pipe_fds[0], hint) == 0 && hint == 0);
+  ::close(pipe_fds[0]);
+  ::close(pipe_fds[1]);
+  ::unlink(file.c_str());
+  ::rmdir(dir);
+}
+
 }  // namespace
 
 int main() {
+  files_without_statx();
   rounding_ignores_the_fpu_mode();
   nan_counts_stop_the_scan();
   block_shapes();
