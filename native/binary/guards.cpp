@@ -9,17 +9,6 @@ Originals originals;
 
 namespace {
 
-// Whether `dict[name]` is `expected`; a failed lookup counts as a change, and
-// the caller then runs the module-level code, which reports it.
-bool holds(PyObject* dict, PyObject* name, PyObject* expected) {
-  PyObject* value = PyDict_GetItemWithError(dict, name);
-  if (value == nullptr && PyErr_Occurred()) {
-    PyErr_Clear();
-    return false;
-  }
-  return value == expected;
-}
-
 bool numpy_holds(PyObject* globals) {
   if (!holds(globals, names.np, originals.numpy)) {
     return false;
@@ -95,7 +84,7 @@ void capture_io_open() {
 }  // namespace
 
 bool route_open(Route route, const GuardSubject& subject) {
-  const unsigned dependencies = kRouteGuards[static_cast<std::size_t>(route)].dependencies;
+  const unsigned dependencies = dependencies_of(kRouteGuards, route);
   return ((dependencies & kPathReading) == 0 ||
           path_reading_holds(subject.path_type, subject.path)) &&
          ((dependencies & kSplitter) == 0 || splitter_holds(subject.globals)) &&

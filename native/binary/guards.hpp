@@ -25,10 +25,10 @@
 #pragma once
 
 #include <cstddef>
-#include <iterator>
 
 #include "binary/names.hpp"
 #include "binary/numpy_api.hpp"
+#include "common/routes.hpp"
 
 namespace pykora::binary {
 
@@ -63,13 +63,7 @@ enum class Route : std::size_t {
   kCount,
 };
 
-struct RouteGuard {
-  Route route;
-  const char* function;  // the module function whose route it is
-  unsigned dependencies;
-};
-
-inline constexpr RouteGuard kRouteGuards[] = {
+inline constexpr RouteGuard<Route> kRouteGuards[] = {
     {Route::kSplitNative, "_split_vector_blocks", kNumpy | kBuiltins},
     {Route::kDecodeNative, "kora_interpret_vector, kora_interpret_vector_list",
      kNumpy | kBuiltins | kSplitter},
@@ -77,16 +71,7 @@ inline constexpr RouteGuard kRouteGuards[] = {
     {Route::kDecodeBytesNative, "kora_read_binary_file", kNumpy | kF8Le},
 };
 
-// Each route has its row, at its own position.
-static_assert(std::size(kRouteGuards) == static_cast<std::size_t>(Route::kCount));
-static_assert([] {
-  for (std::size_t i = 0; i < std::size(kRouteGuards); ++i) {
-    if (static_cast<std::size_t>(kRouteGuards[i].route) != i) {
-      return false;
-    }
-  }
-  return true;
-}());
+static_assert(one_row_per_route(kRouteGuards), "each route needs its row, in order");
 
 // What a guard looks at besides the module namespace: for kPathReading, the
 // class the module's `Path` named and the path object it made.

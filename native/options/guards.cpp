@@ -12,17 +12,6 @@ struct OwnFunctions {
 };
 OwnFunctions own;
 
-// Whether `globals[name]` is `expected`; a failed lookup counts as a change,
-// and the caller then runs the module-level code, which reports it.
-bool holds(PyObject* globals, PyObject* name, PyObject* expected) {
-  PyObject* value = PyDict_GetItemWithError(globals, name);
-  if (value == nullptr && PyErr_Occurred()) {
-    PyErr_Clear();
-    return false;
-  }
-  return value == expected;
-}
-
 // The store as the module binds it now, borrowed; null when it has none.
 PyObject* module_store(PyObject* globals) {
   PyObject* store = PyDict_GetItemWithError(globals, names.store);
@@ -46,7 +35,7 @@ bool keys_are_exact_str(PyObject* dict) {
 }  // namespace
 
 bool route_open(Route route, const GuardSubject& subject) {
-  const unsigned dependencies = kRouteGuards[static_cast<std::size_t>(route)].dependencies;
+  const unsigned dependencies = dependencies_of(kRouteGuards, route);
   if ((dependencies & kOwnDefaults) != 0 &&
       !holds(subject.globals, names.get_option_default, own.get_option_default)) {
     return false;

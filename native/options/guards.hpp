@@ -9,9 +9,9 @@
 #pragma once
 
 #include <cstddef>
-#include <iterator>
 
 #include "common/object.hpp"
+#include "common/routes.hpp"
 
 namespace pykora::options {
 
@@ -47,13 +47,7 @@ enum class Route : std::size_t {
   kCount,
 };
 
-struct RouteGuard {
-  Route route;
-  const char* function;  // the module functions whose route it is
-  unsigned dependencies;
-};
-
-inline constexpr RouteGuard kRouteGuards[] = {
+inline constexpr RouteGuard<Route> kRouteGuards[] = {
     {Route::kDefaultsTable, "kora_get_option, _set_one, _post_set_checks", kOwnDefaults},
     {Route::kCpuCountOnly, "kora_get_option, _set_one, _post_set_checks",
      kOwnDefaults | kOwnCpuDefault},
@@ -61,16 +55,7 @@ inline constexpr RouteGuard kRouteGuards[] = {
     {Route::kStoreMerge, "kora_get_option", kDictStore},
 };
 
-// Each route has its row, at its own position.
-static_assert(std::size(kRouteGuards) == static_cast<std::size_t>(Route::kCount));
-static_assert([] {
-  for (std::size_t i = 0; i < std::size(kRouteGuards); ++i) {
-    if (static_cast<std::size_t>(kRouteGuards[i].route) != i) {
-      return false;
-    }
-  }
-  return true;
-}());
+static_assert(one_row_per_route(kRouteGuards), "each route needs its row, in order");
 
 // What a guard looks at besides the module namespace: for kDictStore, the
 // store as the caller looked it up already (else the guard looks it up); for
