@@ -7,6 +7,10 @@
 #   tools/debian_unstable.sh               make the root if needed, print its path
 #   tools/debian_unstable.sh exec CMD...   run CMD as root inside it, in a clean
 #                                          environment (the path goes to stderr)
+#   tools/debian_unstable.sh stage NAME    unpack this checkout's sdist into a new
+#                                          folder of the root for NAME (one per
+#                                          checkout and NAME) and print its path
+#                                          inside the root
 #   tools/debian_unstable.sh remove        unmount and delete it
 #
 # The root lives outside every checkout, so that ruff, git and pip never walk
@@ -150,12 +154,14 @@ make_root() {
   printf '[global]\ncert = %s\n' "$root_bundle" >"$root/etc/pip.conf"
 }
 
+usage() {
+  echo "usage: $0 [exec CMD... | stage NAME | remove]" >&2
+  exit 2
+}
 case "${1:-}" in
   "" | exec | remove) ;;
-  *)
-    echo "usage: $0 [exec CMD... | remove]" >&2
-    exit 2
-    ;;
+  stage) [ -n "${2:-}" ] || usage ;;
+  *) usage ;;
 esac
 
 mkdir -p "$(dirname "$root")"
@@ -175,6 +181,15 @@ if [ "${1:-}" = exec ]; then
   shift
   echo "debian unstable root: $root" >&2
   in_root "$@"
+elif [ "${1:-}" = stage ]; then
+  # Built from the sdist, which also shows that the sdist holds what the
+  # build and the tests need.
+  sdist="$(bash "$(dirname "$0")/build_sdist.sh")"
+  work="/srv/pykora/$(pwd -P | sha1sum | cut -c1-8)-$2"
+  rm -rf "${root:?}$work"
+  mkdir -p "$root$work"
+  tar -xzf "$sdist" -C "$root$work" --strip-components=1
+  echo "$work"
 else
   echo "$root"
 fi

@@ -18,12 +18,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 version="${PYKORA_DEBUG_PYTHON:-3.14}"
-root="$(bash tools/debian_unstable.sh)"
-sdist="$(bash tools/build_sdist.sh)"
-work="/srv/pykora/$(pwd -P | sha1sum | cut -c1-8)-python$version-dbg"
-rm -rf "${root:?}$work"
-mkdir -p "$root$work"
-tar -xzf "$sdist" -C "$root$work" --strip-components=1
+work="$(bash tools/debian_unstable.sh stage "python$version-dbg")"
 
 exec bash tools/debian_unstable.sh exec bash -euo pipefail -c '
 cd "$1"

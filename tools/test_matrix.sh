@@ -67,13 +67,8 @@ case "$kind" in
     python -m pip install --quiet "numpy==$version" "${wheel}[test]"
     ;;
   debian)
-    root="$(bash tools/debian_unstable.sh)"
-    sdist="$(bash tools/build_sdist.sh)"
     # One folder per checkout and version: worktrees share the root.
-    work="/srv/pykora/$(pwd -P | sha1sum | cut -c1-8)-python$version"
-    rm -rf "${root:?}$work"
-    mkdir -p "$root$work"
-    tar -xzf "$sdist" -C "$root$work" --strip-components=1
+    work="$(bash tools/debian_unstable.sh stage "python$version")"
     exec bash tools/debian_unstable.sh exec bash -euo pipefail -c '
       cd "$1" && "python$2" -m venv venv && . venv/bin/activate
       python --version
