@@ -11,13 +11,14 @@
 #                                          folder of the root for NAME (one per
 #                                          checkout and NAME) and print its path
 #                                          inside the root
-#   tools/debian_unstable.sh remove        unmount and delete it
+#   tools/debian_unstable.sh remove        delete it
+#   tools/debian_unstable.sh path          print its path, made or not
 #
 # The root lives outside every checkout, so that ruff, git and pip never walk
 # it and every worktree shares one: PYKORA_DEBIAN_ROOT overrides the default.
-# Running it again only refreshes what a later run needs (mounts, the CA
-# bundle, packages added to the list below); a root whose first stage never
-# finished is made anew.
+# Running it again only refreshes what a later run needs (the CA bundle,
+# packages added to the list below); a root whose first stage never finished
+# is made anew. Nothing stays mounted in the root between commands.
 set -euo pipefail
 
 root="${PYKORA_DEBIAN_ROOT:-/var/cache/pykora/debian-unstable}"
@@ -78,24 +79,9 @@ host_bundle() {
   echo "${cert:-/etc/ssl/certs/ca-certificates.crt}"
 }
 
-mount_once() {
-  local target="$root/$1"
-  shift
-  mkdir -p "$target"
-  mountpoint -q "$target" || mount "$@" "$target"
-}
-
-# /proc for Python itself, /dev with its submounts (/dev/shm for
-# multiprocessing, /dev/pts) bound from the host. Kept slave, so that
-# unmounting inside never reaches the host's own /dev.
-mount_filesystems() {
-  mount_once proc -t proc proc
-  if ! mountpoint -q "$root/dev"; then
-    mount_once dev --rbind /dev
-    mount --make-rslave "$root/dev"
-  fi
-}
-
+# Mounts that older versions of this script left on the host. They are
+# dangerous there: removing the tree with the host's /dev bound inside it
+# removes the host's device nodes.
 unmount_filesystems() {
   local target
   for target in "$root/dev" "$root/proc"; do
@@ -116,7 +102,13 @@ in_root() {
   for name in CI PYKORA_EXAMPLES; do
     if [ -n "${!name:-}" ]; then environment+=("$name=${!name}"); fi
   done
-  env -i "${environment[@]}" chroot "$root" "$@"
+  # Each command gets a mount namespace of its own with /proc (for Python
+  # itself) and the host's /dev with its submounts (/dev/shm for
+  # multiprocessing, /dev/pts). They vanish with the command, so nothing stays
+  # mounted on the host and concurrent commands never unmount each other's.
+  env -i "${environment[@]}" unshare --mount --propagation private -- /bin/sh -c '
+    mount -t proc proc "$0/proc" && mount --rbind /dev "$0/dev" && exec chroot "$0" "$@"
+  ' "$root" "$@"
 }
 
 make_root() {
@@ -141,7 +133,7 @@ make_root() {
   # host's own apt configuration already allows for.
   echo 'Acquire::Check-Valid-Until "false";' >"$root/etc/apt/apt.conf.d/99pykora-valid-until"
   cp /etc/resolv.conf "$root/etc/resolv.conf"
-  mount_filesystems
+  unmount_filesystems
   if [ "$(cat "$stamp" 2>/dev/null)" != "${packages[*]}" ]; then
     in_root apt-get update -qq
     in_root apt-get install -y -qq --no-install-recommends "${packages[@]}" >/dev/null
@@ -155,10 +147,14 @@ make_root() {
 }
 
 usage() {
-  echo "usage: $0 [exec CMD... | stage NAME | remove]" >&2
+  echo "usage: $0 [exec CMD... | stage NAME | remove | path]" >&2
   exit 2
 }
 case "${1:-}" in
+  path)
+    echo "$root"
+    exit 0
+    ;;
   "" | exec | remove) ;;
   stage) [ -n "${2:-}" ] || usage ;;
   *) usage ;;
@@ -168,8 +164,6 @@ mkdir -p "$(dirname "$root")"
 exec 9>"$root.lock"
 flock 9
 if [ "${1:-}" = remove ]; then
-  # The mounts first: removing the tree with /dev bound inside it would
-  # remove the host's device nodes.
   unmount_filesystems
   rm -rf --one-file-system "$root" "$root.debootstrap.log"
   exit 0
