@@ -12,6 +12,7 @@
 #include "binary/functions.hpp"
 #include "binary/guards.hpp"
 #include "binary/vectors.hpp"
+#include "common/count_errors.hpp"
 #include "core/vector_blocks.hpp"
 
 namespace pykora::binary {
@@ -111,16 +112,8 @@ struct ScannedVector {
   // left to the module-level route (see needs_module_level).
   void scan_values() {
     scan = core::scan_blocks(values);
-    switch (scan.status) {
-      case core::ScanStatus::kOk:
-      case core::ScanStatus::kSignallingNanCount:
-        return;
-      case core::ScanStatus::kNanCount:
-        PyErr_SetString(PyExc_ValueError, "cannot convert float NaN to integer");
-        throw PythonError{};
-      case core::ScanStatus::kInfiniteCount:
-        PyErr_SetString(PyExc_OverflowError, "cannot convert float infinity to integer");
-        throw PythonError{};
+    if (scan.status != core::ScanStatus::kSignallingNanCount) {
+      raise_for_count(scan.status);
     }
   }
 

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <span>
 
+#include "common/count_errors.hpp"
 #include "common/function.hpp"
 #include "common/module.hpp"
 #include "common/object.hpp"
@@ -45,22 +46,6 @@ constexpr const char kBlockLayoutDoc[] =
     "    with the decoders' messages.\n"
     "    ";
 
-// Throws the error that reading such a count raises in the decoders, whose
-// int(round(count)) fails on it.
-void raise_for(core::ScanStatus status) {
-  switch (status) {
-    case core::ScanStatus::kOk:
-      return;
-    case core::ScanStatus::kNanCount:
-    case core::ScanStatus::kSignallingNanCount:
-      PyErr_SetString(PyExc_ValueError, "cannot convert float NaN to integer");
-      throw PythonError{};
-    case core::ScanStatus::kInfiniteCount:
-      PyErr_SetString(PyExc_OverflowError, "cannot convert float infinity to integer");
-      throw PythonError{};
-  }
-}
-
 Object new_column(npy_intp size, int type) {
   return Object::steal(PyArray_SimpleNew(1, &size, type));
 }
@@ -79,7 +64,7 @@ PyObject* block_layout(Function*, PyObject* const* args, Py_ssize_t, PyObject*) 
   // Counted first, so that each array is allocated once at its final size
   // and no list of blocks is held next to them.
   std::size_t count = 0;
-  raise_for(core::for_each_block(values, [&count](const core::Block&) { ++count; }));
+  raise_for_count(core::for_each_block(values, [&count](const core::Block&) { ++count; }));
   const auto size = static_cast<npy_intp>(count);
   Object starts = new_column(size, NPY_INT64);
   Object idx = new_column(size, NPY_DOUBLE);

@@ -67,11 +67,20 @@ def short_cells(values: list[float]) -> list[str]:
     return ["NaN" if s == "nan" else s for s in map("{:.6g}".format, values)]
 
 
+def _nan_named(reprs: str) -> str:
+    """Values' ``repr`` texts with NaN written ``NaN``."""
+    return reprs.replace("nan", "NaN") if "n" in reprs else reprs  # only nan and inf have an n
+
+
 def exact_list(values: FloatArray) -> str:
     """``repr(values.tolist())`` with NaN written ``NaN``: every value's shortest round-trip
     text in Python's list syntax, made in one pass of C rather than one call per value."""
-    text = repr(values.tolist())
-    return text.replace("nan", "NaN") if "n" in text else text  # only nan and inf have an n
+    return _nan_named(repr(values.tolist()))
+
+
+def exact_fields(values: FloatArray) -> str:
+    """The shortest round-trip texts of a 1-D array's values, comma-separated."""
+    return _nan_named(",".join(map(repr, values.tolist())))
 
 
 def json_list(values: FloatArray) -> str:

@@ -21,7 +21,7 @@ from typing import TYPE_CHECKING
 from pykora.cli.blocks import Blocks
 from pykora.cli.files import Source
 from pykora.cli.matrix import ColumnNames, DenseColumns, n_columns
-from pykora.cli.numbers import exact_cells, exact_list
+from pykora.cli.numbers import exact_cells, exact_fields, exact_list
 from pykora.cli.output import Writer
 from pykora.cli.summary import chunks
 
@@ -46,12 +46,6 @@ def matrix_header(out: Writer, names: ColumnNames) -> None:
     for c0, c1 in chunks(range(len(names)), CHUNK):
         out.write(("," if c0 else "") + ",".join(names[c0:c1]))
     out.write("\n")
-
-
-def number_fields(values: FloatArray) -> str:
-    """The numbers of a 1-D array as comma-separated fields, without a line break."""
-    text = ",".join(map(repr, values.tolist()))
-    return text.replace("nan", "NaN") if "n" in text else text  # only nan and inf have an n
 
 
 def number_lines(rows: FloatArray, prefix: str = "") -> str:
@@ -87,7 +81,7 @@ def matrix(blocks: Blocks) -> Render:
         if n > CHUNK:  # millions of blocks: rows of millions of columns, a chunk at a time
             for r in range(n_rows):
                 for c0, c1 in chunks(range(n), CHUNK):
-                    fields = number_fields(dense.cells(r, r + 1, c0, c1)[0])
+                    fields = exact_fields(dense.cells(r, r + 1, c0, c1)[0])
                     out.write(("," if c0 else "") + fields)
                 out.write("\n")
             return
