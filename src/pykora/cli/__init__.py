@@ -27,27 +27,32 @@ command, with its arguments), ``plotting``, ``filesystem`` (files written
 whole or not at all), ``example_data``, ``numbers`` (labels and counts) and
 ``errors``.
 
-This module imports nothing the command line does not need before it can
-take a Ctrl-C: NumPy and the extension modules are imported inside the
-commands, so importing this package stays cheap.
+This module imports nothing, so that the command line can take a Ctrl-C as
+soon as it starts: everything else is imported inside ``main``, and NumPy and
+the extension modules inside the commands.
 """
 
 from __future__ import annotations
 
-from collections.abc import Sequence
+import typing
 
-from pykora.cli.errors import EXIT_INTERRUPTED, Interrupts
+if typing.TYPE_CHECKING:
+    from collections.abc import Sequence
+
+#: The exit status of a run that Ctrl-C ends, as a shell reports a command that SIGINT ended.
+EXIT_INTERRUPTED = 130
 
 
 def main(argv: Sequence[str] | None = None) -> int:
     """Run the command line with ``argv`` (default: ``sys.argv[1:]``); return the exit status."""
-    with Interrupts() as interrupts:
-        try:
-            from pykora.cli.app import run
+    try:
+        from pykora.cli.app import run
+        from pykora.cli.errors import Interrupts
 
+        with Interrupts() as interrupts:
             return run(argv, interrupts)
-        except KeyboardInterrupt:  # while the command line itself is imported
-            return EXIT_INTERRUPTED
+    except KeyboardInterrupt:  # before the command line was ready to take it itself
+        return EXIT_INTERRUPTED
 
 
 __all__ = ["main"]

@@ -88,26 +88,27 @@ def groups(layout: Layout, blocks: IntArray) -> Iterator[tuple[IntArray, bool]]:
     """``blocks`` in groups of about ``CHUNK`` values each: (the group, whether it is one
     block to be written a chunk of rows at a time). A block is written alone when it has
     more pairs than a group holds, or when it is the last block cut short, whose padding
-    is written as it is formatted."""
+    is written as it is formatted. Only the blocks of one group are looked at at a time."""
     import numpy as np
 
-    n = int(blocks.size)
-    counts = layout.counts(blocks)
-    alone = counts > CHUNK // 2
-    if layout.padding is not None and n and int(blocks[-1]) == layout.n_blocks - 1:
-        alone[-1] = True
-    ends = np.cumsum(counts)
+    n, most = int(blocks.size), CHUNK // 2  # pairs in a group, and blocks
+    cut = layout.padding is not None and n and int(blocks[-1]) == layout.n_blocks - 1
     k = 0
-    for single in [*np.flatnonzero(alone).tolist(), n]:
-        while k < single:
-            before = int(ends[k - 1]) if k else 0
-            stop = int(np.searchsorted(ends, before + CHUNK // 2, "right"))
-            stop = min(max(stop, k + 1), single, k + CHUNK // 2)
-            yield blocks[k:stop], False
-            k = stop
-        if single < n:
-            yield blocks[single : single + 1], True
-            k = single + 1
+    while k < n:
+        window = blocks[k : k + most]
+        counts = layout.declared[window]
+        alone = np.flatnonzero(counts > most)
+        first_alone = int(alone[0]) if alone.size else len(window)
+        if cut and k + len(window) == n:
+            first_alone = min(first_alone, len(window) - 1)
+        if first_alone == 0:
+            yield window[:1], True
+            k += 1
+            continue
+        ends = np.cumsum(counts[:first_alone])
+        stop = max(int(np.searchsorted(ends, most, "right")), 1)
+        yield window[:stop], False
+        k += stop
 
 
 def pair_sources(k: int) -> IntArray:

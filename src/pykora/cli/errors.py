@@ -8,6 +8,9 @@ from collections.abc import Callable
 from types import FrameType
 from typing import Any
 
+# Interrupted (Ctrl-C): defined where it is needed before anything else is imported.
+from pykora.cli import EXIT_INTERRUPTED as EXIT_INTERRUPTED
+
 EXIT_OK = 0
 #: A file is missing or cannot be read, the output cannot be written, memory ran out.
 EXIT_FAILURE = 1
@@ -15,8 +18,6 @@ EXIT_FAILURE = 1
 EXIT_INVALID = 2
 #: A package the command needs is missing or cannot be imported.
 EXIT_UNAVAILABLE = 3
-#: Interrupted (Ctrl-C), as a shell reports a command that SIGINT ended.
-EXIT_INTERRUPTED = 130
 
 PROG = "pykora"
 

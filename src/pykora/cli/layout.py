@@ -14,7 +14,7 @@ from dataclasses import dataclass
 from typing import TYPE_CHECKING
 
 from pykora.cli.errors import EXIT_FAILURE, EXIT_INVALID, CliError
-from pykora.cli.numbers import count_text, idx_text, plural
+from pykora.cli.numbers import block_label, count_text, plural
 from pykora.cli.source import Source
 
 if TYPE_CHECKING:
@@ -62,7 +62,7 @@ class Layout:
         return int(self.starts.size)
 
     def label(self, k: int) -> str:
-        return f"block {k} (idx {idx_text(self.idx[k])})"
+        return block_label(k, float(self.idx[k]))
 
     def held(self, k: int, axis: int) -> int:
         """The rows of block ``k`` whose x (axis 0) or y (axis 1) the file holds; NaN below."""
@@ -87,10 +87,6 @@ class Layout:
             held = self.columns(sources[c0 : c0 + _COLUMNS_AT_A_TIME])[1]
             most = max(most, int(held.max()))
         return most
-
-    def counts(self, blocks: IntArray) -> IntArray:
-        """The pairs each of ``blocks`` (ascending) declares; no copy when they are all."""
-        return self.declared if blocks.size == self.n_blocks else self.declared[blocks]
 
     @property
     def padding(self) -> Padding | None:
@@ -132,7 +128,7 @@ def find_layout(source: Source) -> Layout:
 
 
 def every_block(layout: Layout) -> IntArray:
-    """The blocks a view shows when none are picked out: all of them, in order."""
+    """All the blocks, in order: those a view shows when none are picked out."""
     import numpy as np
 
     return np.arange(layout.n_blocks, dtype=np.int64)

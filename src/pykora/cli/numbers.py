@@ -44,6 +44,11 @@ def idx_text(idx: float) -> str:
     return exact_text(idx)
 
 
+def block_label(k: int, idx: float) -> str:
+    """How a block is named wherever it is: its position, and its idx."""
+    return f"block {k} (idx {idx_text(idx)})"
+
+
 def count_text(count: int) -> str:
     """A count in digits, or in six significant digits once it has more than fifteen."""
     return str(count) if count < 10**15 else f"{count:.6g}"

@@ -21,9 +21,9 @@ from __future__ import annotations
 import dataclasses
 from collections.abc import Iterable, Sequence
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, overload
+from typing import TYPE_CHECKING, NamedTuple, overload
 
-from pykora.cli.layout import Layout
+from pykora.cli.layout import Layout, every_block
 
 if TYPE_CHECKING:
     from pykora.cli.source import FloatArray, IntArray
@@ -87,7 +87,8 @@ def column_sources(span: range, n_blocks: int) -> IntArray:
     sources = np.arange(span.start, span.stop, dtype=np.int64)
     if n_blocks > 1:
         # Column 1 + 2k is block k's y, source 2k + 1; column 2 + 2k its x, source 2k.
-        first_x = max(span.start, 2) + span.start % 2
+        first_x = max(span.start, 2)
+        first_x += first_x % 2
         sources[first_x - span.start :: 2] -= 2
     return sources
 
@@ -176,9 +177,9 @@ def matrix_view(layout: Layout, limits: Limits) -> MatrixView:
     return dataclasses.replace(view, filled=layout.rows_held(view.every_source))
 
 
-@dataclass(frozen=True)
-class BlockView:
-    """One block of a marginals view: the rows of its (x, y) pairs that are shown."""
+class BlockView(NamedTuple):
+    """One block of a marginals view: the rows of its (x, y) pairs that are shown. A tuple,
+    not a data class: a table of every block makes millions."""
 
     block: int
     n_rows: int  # the pairs it declares
@@ -199,9 +200,12 @@ class MarginalsView:
 
     def block(self, layout: Layout, k: int, gap_before: bool = False) -> BlockView:
         n_rows = int(layout.declared[k])
-        spans = [range(n_rows)] if self.summarised is None else self.summarised[k]
-        held = layout.held(k, 0) if k == layout.n_blocks - 1 else n_rows
-        return BlockView(k, n_rows, with_gaps(spans, n_rows), held, gap_before)
+        if self.summarised is None:
+            rows: Shown = [range(n_rows)] if n_rows else []
+        else:
+            rows = with_gaps(self.summarised[k], n_rows)
+        held = layout.held(k, 0) if k == self.n_blocks - 1 else n_rows
+        return BlockView(k, n_rows, rows, held, gap_before)
 
     @property
     def rows_shown(self) -> int:
@@ -240,17 +244,21 @@ def marginal_spans(counts: IntArray, limit: int | None) -> dict[int, list[range]
     return spans
 
 
-def marginals_view(layout: Layout, blocks: IntArray, limits: Limits) -> MarginalsView:
+def marginals_view(layout: Layout, blocks: IntArray | None, limits: Limits) -> MarginalsView:
+    """The view of ``blocks`` (ascending), or of every block when ``None``."""
     import numpy as np
 
-    counts = layout.counts(blocks)
+    counts = layout.declared if blocks is None else layout.declared[blocks]
     n_rows = int(counts.sum())
     spans = marginal_spans(counts, limits[0])
-    if spans is not None:
+    if spans is None:
+        shown_blocks = every_block(layout) if blocks is None else blocks
+    else:
         # Positions among the blocks picked out, as the spans count them, to block numbers.
-        spans = {int(blocks[i]): rows for i, rows in spans.items()}
-        blocks = np.array(sorted(spans), dtype=np.int64)
-    return MarginalsView(layout.n_blocks, n_rows, blocks, shown(2, limits[1]), spans)
+        if blocks is not None:
+            spans = {int(blocks[i]): rows for i, rows in spans.items()}
+        shown_blocks = np.array(sorted(spans), dtype=np.int64)
+    return MarginalsView(layout.n_blocks, n_rows, shown_blocks, shown(2, limits[1]), spans)
 
 
 @dataclass(frozen=True)

@@ -17,7 +17,7 @@ from __future__ import annotations
 import argparse
 
 from pykora.cli.errors import EXIT_FAILURE, EXIT_OK, CliError, error, warn
-from pykora.cli.layout import every_block, find_layout
+from pykora.cli.layout import find_layout
 from pykora.cli.output import Output
 from pykora.cli.parser import Parser, integer
 from pykora.cli.render import DOCUMENTS
@@ -126,7 +126,7 @@ def shape(arg: str, view: str, limits: Limits) -> FileView:
     layout = find_layout(source)
     if view == "matrix":
         return FileView(arg, source.name, values, layout, matrix_view(layout, limits))
-    shaped = marginals_view(layout, every_block(layout), limits)
+    shaped = marginals_view(layout, None, limits)  # every block: none are picked out
     return FileView(arg, source.name, values, layout, shaped)
 
 

@@ -10,7 +10,7 @@ import functools
 
 from pykora.cli import cells
 from pykora.cli.layout import Layout
-from pykora.cli.numbers import idx_text, plural
+from pykora.cli.numbers import block_label, idx_text, plural
 from pykora.cli.output import Writer
 from pykora.cli.render.grid import Cells, write_grid
 from pykora.cli.view import FileView, MarginalsView, MatrixView, RawView, count_shown
@@ -118,16 +118,21 @@ def marginals(out: Writer, shown: FileView, view: MarginalsView) -> None:
             each_block(k, of_block(k), gap_before=previous >= 0 and k != previous + 1)
             previous = k
         return
-    # Every row of every block: the small blocks' cells are formatted a group at a time.
+    # Every row of every block: the cells of whole blocks are formatted a group at a time,
+    # and each block shows all its rows. Millions of blocks make this the hot loop.
     for group, alone in cells.groups(layout, view.blocks):
         if alone:
             each_block(int(group[0]), of_block(int(group[0])))
             continue
         flat = cells.pair_cells(values, layout, group)
+        idx, counts = layout.idx[group].tolist(), layout.declared[group].tolist()
         at = 0
-        for k, count in zip(group.tolist(), layout.declared[group].tolist(), strict=True):
-            each_block(k, functools.partial(_pick, flat[at : at + 2 * count]))
-            at += 2 * count
+        for k, i, count in zip(group.tolist(), idx, counts, strict=True):
+            out.write(f"\n{block_label(k, i)}: {plural(count, 'row')}\n")
+            if count:
+                texts = functools.partial(_pick, flat[at : at + 2 * count])
+                write_grid(out, "row", ["x", "y"], texts, [range(count)], view.columns, count)
+                at += 2 * count
 
 
 def write(out: Writer, shown: FileView) -> None:
