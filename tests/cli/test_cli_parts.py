@@ -67,7 +67,8 @@ def run_main(*args):
 
 @pytest.fixture(scope="module")
 def uneven(tmp_path_factory):
-    """Blocks of 0 to 40 pairs with NaN and infinities among the values, the last one cut short."""
+    """Blocks of 0 to 40 pairs with NaN and infinities among the values, the last one cut
+    short, after an x without its y, with numbers narrower than "NaN"."""
     rng = np.random.default_rng(7)
     parts = []
     for k in range(60):
@@ -75,7 +76,7 @@ def uneven(tmp_path_factory):
         pairs = rng.standard_normal(2 * n)
         pairs[rng.random(2 * n) < 0.05] = rng.choice([np.nan, np.inf, -np.inf])
         parts += [[k * 1.5, n], pairs]
-    parts.append([99, 30, 0.5, 0.25, 1.5])
+    parts.append([99, 30, 5, 2, 7])
     path = tmp_path_factory.mktemp("parts") / "uneven.dat"
     np.concatenate(parts).astype("<f8").tofile(path)
     return path
