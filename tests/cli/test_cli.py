@@ -333,21 +333,28 @@ def test_usage_errors_give_the_commands_usage_and_one_error_line(args, usage, ca
     assert last.startswith("pykora: error: ") and "error" not in " ".join(usage_lines)
 
 
-# Run before the command line: Ctrl-C lands while `name` is imported. With `reported`,
-# the import turns it into an ImportError, as an extension module's does (NumPy's
-# PyCapsule_Import of datetime, seen in about 1 of 60 timed interrupts).
+# Run before the command line: Ctrl-C lands while `name` is imported, and the import
+# lets the KeyboardInterrupt through ("raise"), turns it into an ImportError as an
+# extension module's does ("report": NumPy's PyCapsule_Import of datetime, seen in about
+# 1 of 60 timed interrupts), or swallows it, as the interpreter does where it cannot
+# raise, in a finaliser ("swallow": the import then goes on).
 INTERRUPT = (
     "import os, signal, sys\n"
+    "def interrupt():\n"
+    "    os.kill(os.getpid(), signal.SIGINT); sum(range(100))\n"
+    "class Swallow:\n"
+    "    __del__ = lambda self: interrupt()\n"
     "class Interrupt:\n"
     "    def find_spec(self, name, path=None, target=None):\n"
-    "        if name == {name!r}:\n"
-    "            try:\n"
-    "                os.kill(os.getpid(), signal.SIGINT); sum(range(100))\n"
-    "            except KeyboardInterrupt:\n"
-    "                if {reported}: raise ImportError('cannot import datetime') from None\n"
-    "                raise\n"
+    "        if name != {name!r}: return None\n"
+    "        if {how!r} == 'swallow': return Swallow() and None\n"
+    "        try: interrupt()\n"
+    "        except KeyboardInterrupt:\n"
+    "            if {how!r} == 'report': raise ImportError('cannot import datetime') from None\n"
+    "            raise\n"
     "sys.meta_path.insert(0, Interrupt())\n"
 )
+HOW = ["raise", "report", "swallow"]
 NO_NUMPY = "import sys; sys.modules['numpy'] = None\n"
 NON_UTF8 = b"\xff\xfe"
 HUGE_VALUES = np.array([1, 2, -1e308, 1e308, 1e308, -1e308], "<f8")
@@ -355,8 +362,8 @@ HUGE_VALUES = np.array([1, 2, -1e308, 1e308, 1e308, -1e308], "<f8")
 
 @pytest.mark.parametrize(
     "args, prelude, status, says",
-    [(["show", "{q}"], INTERRUPT.format(name="numpy", reported=True), 130, None)]
-    + [(["show", "{q}"], INTERRUPT.format(name="pykora.cli.app", reported=False), 130, None)]
+    [(["show", "{q}"], INTERRUPT.format(name="numpy", how=how), 130, None) for how in HOW]
+    + [(["show", "{q}"], INTERRUPT.format(name="pykora.cli.app", how="raise"), 130, None)]
     + [(["show", "{q}"], NO_NUMPY, 3, "cannot import numpy: import of numpy halted")]
     + [(["example", "{dir}"], NO_NUMPY, 0, None)]
     # Names that are not UTF-8 are written as they are, and drawn with replacement characters.

@@ -50,7 +50,8 @@ def main(argv: Sequence[str] | None = None) -> int:
         from pykora.cli.errors import Interrupts
 
         with Interrupts() as interrupts:
-            return run(argv, interrupts)
+            status = run(argv, interrupts)
+        return EXIT_INTERRUPTED if interrupts.seen else status
     except KeyboardInterrupt:  # before the command line was ready to take it itself
         return EXIT_INTERRUPTED
 

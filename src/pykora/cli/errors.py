@@ -46,26 +46,34 @@ class Interrupts:
     """While in effect, Ctrl-C raises ``KeyboardInterrupt`` as ever, and is remembered.
 
     Code the command line does not own can turn the ``KeyboardInterrupt`` into
-    another error: an extension module being imported, such as NumPy's, reports
-    a failed import. Whatever a run ends with, an interrupt seen on the way
-    makes it end as interrupted.
+    another error (an extension module being imported, such as NumPy's, reports
+    a failed import) or swallow it (where the interpreter cannot raise, in a
+    callback, it reports an "exception ignored" instead). Whatever a run ends
+    with, an interrupt seen on the way makes it end as interrupted, and the
+    interpreter's report of one it swallowed is not printed.
     """
 
     def __init__(self) -> None:
         self.seen = False
         self._previous: Callable[[int, FrameType | None], Any] | int | None = None
         self._installed = False
+        self._unraisable = sys.unraisablehook
 
     def _on_interrupt(self, signum: int, frame: FrameType | None) -> None:
         self.seen = True
         raise KeyboardInterrupt
+
+    def _on_unraisable(self, unraisable: Any) -> None:
+        if not isinstance(unraisable.exc_value, KeyboardInterrupt):
+            self._unraisable(unraisable)
 
     def __enter__(self) -> Interrupts:
         try:
             self._previous = signal.signal(signal.SIGINT, self._on_interrupt)
             self._installed = True
         except ValueError:  # not the main thread, to which Python delivers signals anyway
-            pass
+            return self
+        sys.unraisablehook = self._on_unraisable
         return self
 
     def __exit__(self, *exc: object) -> None:
@@ -73,6 +81,7 @@ class Interrupts:
             # None: a handler set outside Python, which cannot be set back; the default is.
             previous = signal.SIG_DFL if self._previous is None else self._previous
             signal.signal(signal.SIGINT, previous)
+            sys.unraisablehook = self._unraisable
 
 
 def one_line(exc: BaseException) -> str:
