@@ -135,7 +135,7 @@ Object Defaults::item(PyObject* key) {
   return value;
 }
 
-void Defaults::set_item(PyObject* key, Object value) {
+void Defaults::set_item(PyObject* key, Object&& value) {
   if (returned_) {
     returned_.set_item(Object::borrow(key), value);
     return;
@@ -143,7 +143,9 @@ void Defaults::set_item(PyObject* key, Object value) {
   const Names& names = state().names;
   assert(key == names.kora_call || key == names.weftgen_call);
   (key == names.kora_call ? kora_call_ : weftgen_call_) = std::move(value);
-  materialized_ = Object();
+  if (materialized_) {
+    materialized_ = Object();  // made before this entry was added
+  }
 }
 
 Object Defaults::to_dict() {

@@ -27,7 +27,7 @@ class Defaults {
   Object item(PyObject* key);
   // defaults[key] = value, for `key` "kora.call" or "weftgen.call" (the
   // interned names): the only entries the functions add.
-  void set_item(PyObject* key, Object value);
+  void set_item(PyObject* key, Object&& value);
   // dict(defaults)
   Object to_dict();
   // key in set(defaults.keys()) | {"kora.call", "weftgen.call"}
