@@ -1,8 +1,6 @@
 // _cpu_default_string and kora_get_option_default: the default table.
 #include "options/defaults.hpp"
 
-#include <cassert>
-
 #include "common/globals.hpp"
 #include "options/functions.hpp"
 #include "options/guards.hpp"
@@ -133,19 +131,6 @@ Object Defaults::item(PyObject* key) {
     throw PythonError{};
   }
   return value;
-}
-
-void Defaults::set_item(PyObject* key, Object&& value) {
-  if (returned_) {
-    returned_.set_item(Object::borrow(key), value);
-    return;
-  }
-  const Names& names = state().names;
-  assert(key == names.kora_call || key == names.weftgen_call);
-  (key == names.kora_call ? kora_call_ : weftgen_call_) = std::move(value);
-  if (materialized_) {
-    materialized_ = Object();  // made before this entry was added
-  }
 }
 
 Object Defaults::to_dict() {

@@ -2,7 +2,10 @@
 // pykora.options use it.
 #pragma once
 
+#include <cassert>
+
 #include "common/object.hpp"
+#include "options/state.hpp"
 
 namespace pykora::options {
 
@@ -26,8 +29,20 @@ class Defaults {
   // defaults[key]
   Object item(PyObject* key);
   // defaults[key] = value, for `key` "kora.call" or "weftgen.call" (the
-  // interned names): the only entries the functions add.
-  void set_item(PyObject* key, Object&& value);
+  // interned names): the only entries the functions add. Defined here
+  // because every lookup runs it twice.
+  void set_item(PyObject* key, Object&& value) {
+    if (returned_) {
+      returned_.set_item(Object::borrow(key), value);
+      return;
+    }
+    const Names& names = state().names;
+    assert(key == names.kora_call || key == names.weftgen_call);
+    (key == names.kora_call ? kora_call_ : weftgen_call_) = std::move(value);
+    if (materialized_) {
+      materialized_ = Object();  // made before this entry was added
+    }
+  }
   // dict(defaults)
   Object to_dict();
   // key in set(defaults.keys()) | {"kora.call", "weftgen.call"}

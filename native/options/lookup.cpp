@@ -9,7 +9,8 @@ namespace pykora::options {
 namespace {
 
 // if <key> not in _KORA_OPTIONS: defaults[<key>] = <builtin>()
-void add_computed(PyObject* globals, Defaults& defaults, PyObject* key, PyObject* builtin) {
+// (inline: every lookup runs it twice)
+inline void add_computed(PyObject* globals, Defaults& defaults, PyObject* key, PyObject* builtin) {
   Object store = global(globals, state().names.store);
   if (contains(store, key)) {
     return;
