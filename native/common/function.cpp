@@ -212,7 +212,7 @@ PyMethodDef function_methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-// Members the type's spec declares by offset: where the instance keeps its
+// Members the PyType_Spec declares by offset: where the instance keeps its
 // vectorcall entry, its __dict__ and its weak references, and __module__.
 PyMemberDef function_members[] = {
     {"__vectorcalloffset__", T_PYSSIZET, offsetof(Function, vectorcall), READONLY, nullptr},

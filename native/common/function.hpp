@@ -8,8 +8,8 @@
 // pickles as a reference to its module-level name.
 //
 // Each module has a type of its own, `<module>.native_function`, made from
-// one spec when the module defines its functions: a heap type, which the
-// functions keep alive. The modules are independent of each other, so no
+// one PyType_Spec when the module defines its functions: a heap type, which
+// the functions keep alive. The modules are independent of each other, so no
 // type is shared between them.
 #pragma once
 
