@@ -28,6 +28,7 @@ import argparse
 import contextlib
 import json
 import os
+import platform
 import statistics
 import sys
 import tempfile
@@ -110,7 +111,7 @@ def dask_cluster(workers):
 
     with (
         LocalCluster(
-            n_workers=workers, threads_per_worker=1, processes=True, dashboard_address=None
+            n_workers=workers, threads_per_worker=1, processes=True, dashboard_address=":0"
         ) as cluster,
         Client(cluster) as client,
     ):
@@ -219,6 +220,10 @@ def main():
             "workers": args.workers,
             "cpus": os.cpu_count(),
             "repeat": args.repeat,
+            "date": time.strftime("%Y-%m-%d"),
+            "nice": os.nice(0),
+            "python": platform.python_version(),
+            "numpy": np.__version__,
             "load_before": before,
             "load_after": after,
             "results": results,

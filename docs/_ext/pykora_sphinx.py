@@ -4,6 +4,9 @@
   ``pykora.options`` reports them at build time; the directive's content adds a note per key.
 * ``pykora-api``: every public function of a module, with its signature from the module's
   stub (``binary.pyi``, ``options.pyi``) and its docstring exactly as the module has it.
+* ``pykora-scaling-table``: the figures of ``bench/bench_scaling.py --json``, from the file
+  given, with the conditions they were measured in.
+* ``pykora-benchmarks``: the figures of the bench scripts, from the file given.
 * ``cli_parser()``: the command line's parser for ``sphinx-argparse``, found through the
   ``pykora_cli_parser`` setting of conf.py.
 
@@ -114,6 +117,97 @@ class ModuleApi(_GeneratedMarkup):
         return self.parse_markup(lines)
 
 
+class ScalingTable(_GeneratedMarkup):
+    """The figures of a bench_scaling run: one row per job, cache state and mode."""
+
+    required_arguments = 1
+
+    def run(self) -> list[Any]:
+        import json
+
+        path = Path(self.env.doc2path(self.env.docname)).parent / self.arguments[0]
+        self.env.note_dependency(str(path))
+        data = json.loads(path.read_text())
+        lines = [
+            f"{data['files']:,} files of {data['megabytes']:g} MB, {data['workers']} workers, "
+            f"best and median of {data['repeat']} rounds, measured on {data['date']} on "
+            f"{data['cpus']} CPUs with Python {data['python']} and NumPy {data['numpy']}, at "
+            f"nice {data['nice']}. Load average (1, 5 and 15 minutes) before the run: "
+            f"{data['load_before']}; after it: {data['load_after']}.",
+            "",
+        ]
+        lines += _table(
+            ["Job", "Cache", "Mode", "Best (s)", "Median (s)", "Speedup"],
+            [
+                [
+                    r["job"],
+                    r["cache"],
+                    r["mode"],
+                    f"{r['best']:.3f}",
+                    f"{r['median']:.3f}",
+                    f"{r['speedup']:.2f}×",
+                ]
+                for r in data["results"]
+            ],
+        )
+        return self.parse_markup(lines)
+
+
+class BenchmarkTables(_GeneratedMarkup):
+    """The figures of bench_binary and bench_options, as two tables."""
+
+    required_arguments = 1
+
+    def run(self) -> list[Any]:
+        import json
+
+        path = Path(self.env.doc2path(self.env.docname)).parent / self.arguments[0]
+        self.env.note_dependency(str(path))
+        data = json.loads(path.read_text())
+        lines = [f"Measured on {data['date']}. {data['note']}", ""]
+        lines += _table(
+            ["Function", "Case", "Native", "Plain", "Speedup"],
+            [
+                [
+                    f"`{r['function']}`",
+                    r["case"],
+                    _seconds(r["native_s"]),
+                    _seconds(r["reference_s"]),
+                    f"{r['reference_s'] / r['native_s']:.2f}×",
+                ]
+                for r in data["binary"]
+            ],
+        )
+        lines += _table(
+            ["Call", "Native (ns)", "Plain (ns)", "Speedup"],
+            [
+                [
+                    f"`{r['call']}`",
+                    str(r["native_ns"]),
+                    str(r["reference_ns"]),
+                    f"{r['reference_ns'] / r['native_ns']:.2f}×",
+                ]
+                for r in data["options"]
+            ],
+        )
+        return self.parse_markup(lines)
+
+
+def _seconds(value: float) -> str:
+    if value >= 1:
+        return f"{value:.3f} s"
+    if value >= 1e-3:
+        return f"{value * 1e3:.2f} ms"
+    return f"{value * 1e6:.1f} µs"
+
+
+def _table(header: list[str], rows: list[list[str]]) -> list[str]:
+    lines = ["```{list-table}", ":header-rows: 1", ":widths: auto", ""]
+    for row in [header, *rows]:
+        lines += [f"* - {row[0]}", *(f"  - {cell}" for cell in row[1:])]
+    return [*lines, "```", ""]
+
+
 def _verbatim(docstring: str | None) -> list[str]:
     """A docstring as help() shows it, indentation cleaned, as a literal block."""
     if not docstring:
@@ -131,4 +225,6 @@ def setup(app: Sphinx) -> dict[str, Any]:
     app.connect("config-inited", _remember_parser)
     app.add_directive("pykora-options", OptionsTable)
     app.add_directive("pykora-api", ModuleApi)
+    app.add_directive("pykora-scaling-table", ScalingTable)
+    app.add_directive("pykora-benchmarks", BenchmarkTables)
     return {"parallel_read_safe": True, "parallel_write_safe": True}

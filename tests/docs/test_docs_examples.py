@@ -141,7 +141,7 @@ def run_command(command, where, shims):
 def shims(tmp_path_factory):
     """`python` for this interpreter, and a sitecustomize that shows it 2 CPUs."""
     where = tmp_path_factory.mktemp("shims")
-    (where / "python").write_text(f"#!/bin/sh\nexec {shlex.quote(sys.executable)} \"$@\"\n")
+    (where / "python").write_text(f'#!/bin/sh\nexec {shlex.quote(sys.executable)} "$@"\n')
     (where / "python").chmod(0o755)
     (where / "sitecustomize.py").write_text(PIN_CPUS)
     return where
