@@ -53,7 +53,13 @@ html_theme_options = {
     "footer_start": ["copyright"],
     "footer_end": ["sphinx-version"],
 }
-html_sidebars = {"changelog": []}
+# Pages without sub-pages need no section navigation.
+html_sidebars = {
+    page: []
+    for page in ("index", "getting-started", "api", "performance", "development", "changelog")
+}
+# Option names are written with two hyphens, and quotes are Python's: keep both as typed.
+smartquotes = False
 
 # Figures drawn at build time from the code on the page: PNG for the page, nothing else.
 plot_formats = [("png", 110)]

@@ -67,7 +67,7 @@ class OptionsTable(_GeneratedMarkup):
             if not sep or key not in effective:
                 raise self.error(f"not an option of pykora.options: {key!r}")
             notes[key] = note
-        rows = ["```{list-table}", ":header-rows: 1", ":widths: auto", ""]
+        rows = ["```{list-table}", ":header-rows: 1", ":widths: 22 12 8 58", ""]
         rows += ["* - Key", "  - Default", "  - Type", "  - Notes"]
         for key, value in effective.items():
             if key in defaults:
@@ -96,7 +96,12 @@ class ModuleApi(_GeneratedMarkup):
             for node in ast.parse(stub.read_text()).body
             if isinstance(node, ast.FunctionDef)
         }
-        public = [n for n in dir(module) if n.startswith("kora_") and callable(getattr(module, n))]
+        # The module's own functions: the helpers it imports from sibling modules are theirs.
+        public = [
+            n
+            for n in dir(module)
+            if n.startswith("kora_") and getattr(getattr(module, n), "__module__", "") == name
+        ]
         missing = sorted(set(public) - set(functions))
         if missing:
             raise self.error(f"{name} binds functions its stub does not declare: {missing}")
