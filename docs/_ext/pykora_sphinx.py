@@ -123,7 +123,8 @@ class ModuleApi(_GeneratedMarkup):
 
 
 class ScalingTable(_GeneratedMarkup):
-    """The figures of a bench_scaling run: one row per job, cache state and mode."""
+    """The figures of bench_scaling runs, the conditions of each, then one row per job, cache
+    state and mode with every run's best time and speedup side by side."""
 
     required_arguments = 1
 
@@ -132,29 +133,34 @@ class ScalingTable(_GeneratedMarkup):
 
         path = Path(self.env.doc2path(self.env.docname)).parent / self.arguments[0]
         self.env.note_dependency(str(path))
-        data = json.loads(path.read_text())
-        lines = [
-            f"{data['files']:,} files of {data['megabytes']:g} MB, {data['workers']} workers, "
-            f"best and median of {data['repeat']} rounds, measured on {data['date']} on "
-            f"{data['cpus']} CPUs with Python {data['python']} and NumPy {data['numpy']}, at "
-            f"nice {data['nice']}. Load average (1, 5 and 15 minutes) before the run: "
-            f"{data['load_before']}; after it: {data['load_after']}.",
-            "",
-        ]
-        lines += _table(
-            ["Job", "Cache", "Mode", "Best (s)", "Median (s)", "Speedup"],
-            [
+        runs = json.loads(path.read_text())["runs"]
+        lines = []
+        for number, run in enumerate(runs, 1):
+            lines += [
+                f"- Run {number}: {run['files']:,} files of {run['megabytes']:g} MB, "
+                f"{run['workers']} workers, best and median of {run['repeat']} rounds, on "
+                f"{run['date']}, {run['cpus']} CPUs, Python {run['python']}, NumPy "
+                f"{run['numpy']}, nice {run['nice']}; load average (1, 5, 15 minutes) "
+                f"{run['load_before']} before, {run['load_after']} after."
+            ]
+        lines.append("")
+        first = runs[0]["results"]
+        rows = []
+        for row in first:
+            key = (row["job"], row["cache"], row["mode"])
+            same = [
+                next(r for r in run["results"] if (r["job"], r["cache"], r["mode"]) == key)
+                for run in runs
+            ]
+            rows.append(
                 [
-                    r["job"],
-                    r["cache"],
-                    r["mode"],
-                    f"{r['best']:.3f}",
-                    f"{r['median']:.3f}",
-                    f"{r['speedup']:.2f}×",
+                    *key,
+                    " / ".join(f"{r['best']:.3f}" for r in same),
+                    " / ".join(f"{r['speedup']:.2f}×" for r in same),
                 ]
-                for r in data["results"]
-            ],
-        )
+            )
+        header = ["Job", "Cache", "Mode", "Best (s), runs 1 / 2 / ...", "Speedup, runs 1 / 2 / ..."]
+        lines += _table(header, rows)
         return self.parse_markup(lines)
 
 
