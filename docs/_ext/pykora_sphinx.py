@@ -165,7 +165,7 @@ class ScalingTable(_GeneratedMarkup):
 
 
 class BenchmarkTables(_GeneratedMarkup):
-    """The figures of bench_binary and bench_options, as two tables."""
+    """The figures of bench_binary, bench_options and bench_cli, as tables."""
 
     required_arguments = 1
 
@@ -201,6 +201,20 @@ class BenchmarkTables(_GeneratedMarkup):
                 for r in data["options"]
             ],
         )
+        if "cli" in data:
+            lines += ["`python -m pykora` on the files of `bench/bench_cli.py`:", ""]
+            lines += _table(
+                ["Command", "Seconds", "Peak memory (MB)", "Output (bytes)"],
+                [
+                    [
+                        f"`{r['case']}`",
+                        f"{r['seconds']:.2f}",
+                        str(r["peak_mb"]),
+                        f"{r['output_bytes']:,}",
+                    ]
+                    for r in data["cli"]
+                ],
+            )
         return self.parse_markup(lines)
 
 
