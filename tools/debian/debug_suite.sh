@@ -54,5 +54,5 @@ python -m tools.version_report
 # The interpreter reports a failed check on stderr and aborts: capturing at
 # the level of sys.stderr rather than of the file descriptor lets that report
 # and the Python stack of every thread reach the terminal. For the C stack,
-# run the failing test under gdb (see the README).
+# run the failing test under gdb (see docs/development.md).
 python -X faulthandler -m pytest -q -p no:cacheprovider --capture=sys tests "$@"
