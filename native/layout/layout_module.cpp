@@ -17,6 +17,7 @@
 #include "common/function.hpp"
 #include "common/module.hpp"
 #include "common/object.hpp"
+#include "common/state.hpp"
 #include "core/vector_blocks.hpp"
 
 namespace pykora::layout {
@@ -110,10 +111,13 @@ void module_body(PyObject* module) {
   define_functions<kFunctions>(module);
 }
 
-ModuleSingleton singleton;
-using Slots = SingletonSlots<singleton, module_body>;
+// The module keeps nothing beyond what every module keeps.
+ModuleState& state() {
+  static constinit ModuleState instance;
+  return instance;
+}
 
-PyModuleDef module_def = Slots::definition("pykora._layout");
+PyModuleDef module_def = module_definition<state, module_body>("pykora._layout");
 
 }  // namespace
 }  // namespace pykora::layout

@@ -1,6 +1,5 @@
 """pykora.options: the module as imported, the default table and the CPU-count default."""
 
-import importlib
 import os
 import subprocess
 import sys
@@ -159,19 +158,6 @@ def test_rebound_helpers_take_effect_at_once(both, monkeypatch):
     assert list(both.kora_get_option())[24:] == ["extra.key", "kora.call", "weftgen.call"]
     both.kora_set_option("extra.key", "y")
     assert both.kora_get_option("extra.key") == "y"
-
-
-def test_module_is_created_once(opts):
-    opts._KORA_OPTIONS["keep"] = marker = object()
-    del sys.modules["pykora.options"]
-    try:
-        again = importlib.import_module("pykora.options")
-    finally:
-        sys.modules["pykora.options"] = opts
-    assert again is opts
-    assert importlib.reload(opts) is opts
-    assert opts._KORA_OPTIONS == {"keep": marker}
-    assert opts.kora_get_option("keep") is marker
 
 
 @pytest.mark.parametrize(

@@ -87,8 +87,15 @@ def name(text: str) -> str:
     return text
 
 
-def build_parser(commands: Sequence[Command]) -> tuple[Parser, dict[str, Parser]]:
-    """The top-level parser, and each command's parser by name."""
+def build_parser(
+    commands: Sequence[Command] | None = None,
+) -> tuple[Parser, dict[str, Parser]]:
+    """The top-level parser, and each command's parser by name (of every command by
+    default: the documentation is generated from it)."""
+    if commands is None:
+        from pykora.cli.commands import COMMANDS
+
+        commands = COMMANDS
     parser = Parser(
         prog=PROG, description="Inspect kora engine result files and pykora's global options."
     )
