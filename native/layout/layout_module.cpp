@@ -57,7 +57,10 @@ T* data_of(const Object& array) {
 }
 
 PyObject* block_layout(Function*, PyObject* const* args, Py_ssize_t, PyObject*) {
-  Object converted = Object::steal(PyArray_FROMANY(args[0], NPY_DOUBLE, 0, 0, NPY_ARRAY_CARRAY_RO));
+  // Cast whatever the decoders' np.asarray(vec, dtype=np.float64) casts (object,
+  // complex, long double, text), with NumPy's own errors and warnings.
+  Object converted = Object::steal(
+      PyArray_FROMANY(args[0], NPY_DOUBLE, 0, 0, NPY_ARRAY_CARRAY_RO | NPY_ARRAY_FORCECAST));
   auto* arr = reinterpret_cast<PyArrayObject*>(converted.get());
   const std::span<const double> values(static_cast<const double*>(PyArray_DATA(arr)),
                                        static_cast<std::size_t>(PyArray_SIZE(arr)));
