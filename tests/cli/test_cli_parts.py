@@ -4,6 +4,7 @@ writers, what plot draws and the README's examples."""
 import contextlib
 import importlib.util
 import io
+import math
 import re
 import shlex
 from pathlib import Path
@@ -15,6 +16,7 @@ from hypothesis import strategies as st
 
 from pykora.binary import kora_interpret_vector, kora_interpret_vector_list, kora_read_binary_file
 from pykora.cli import cells, main, numbers
+from pykora.cli.commands.info import describe
 from pykora.cli.layout import find_layout
 from pykora.cli.render import csv, grid, json
 from pykora.cli.source import Source
@@ -44,6 +46,64 @@ def test_cells_are_those_of_the_whole_matrix_padding_and_all(values, data):
         r0, r1 = sorted(data.draw(st.lists(st.integers(0, n_rows), min_size=2, max_size=2)))
         got = cells.gather(vec, layout, column_sources(span, layout.n_blocks), r0, r1)
         assert np.array_equal(bits(got), bits(whole[r0:r1, span.start : span.stop]))
+
+
+def plain_description(values):
+    """What `info` says of ``values``, counted one value at a time as the decoders read the
+    blocks: a count rounded half to even, none below 1, a last block cut short."""
+    n = len(values)
+    x, y, idx, sizes, pairs, padded, i = [], [], [], [], 0, 0, 0
+    reason = None
+    while i + 1 < n:
+        if not math.isfinite(values[i + 1]):
+            reason = (len(idx), i + 1)
+            break
+        k = max(round(values[i + 1]), 0)
+        held = values[i + 2 : i + 2 + 2 * k]
+        idx.append(values[i])
+        sizes.append(k)
+        x += held[0::2]
+        y += held[1::2]
+        pairs += len(held) // 2
+        padded += k - len(held) // 2
+        i += 2 + len(held)
+    doc = {"bytes": 8 * n, "values": n}
+    if reason:
+        doc |= {"blocks": None, "reason": reason, "pairs": None, "padded_pairs": None}
+        doc |= {"empty_blocks": None, "pairs_per_block": None, "leftover": None}
+    else:
+        doc |= {"blocks": len(idx), "pairs": pairs, "padded_pairs": padded}
+        doc["empty_blocks"] = sizes.count(0)
+        doc["pairs_per_block"] = {"min": min(sizes), "max": max(sizes)} if sizes else None
+        doc["leftover"] = n - i
+    doc |= {"nan_values": sum(map(math.isnan, values))}
+    doc |= {"inf_values": sum(map(math.isinf, values))}
+    for axis, held in ("x", x), ("y", y):
+        held = [a for a in held if math.isfinite(a)]
+        doc[axis] = {"min": min(held), "max": max(held)} if held and not reason else None
+    doc["idx"] = None
+    if idx and not reason:
+        integral = all(math.isfinite(a) and a == int(a) for a in idx)
+        increasing = all(b > a for a, b in zip(idx, idx[1:], strict=False))
+        doc["idx"] = {"first": idx[0], "last": idx[-1], "integral": integral}
+        doc["idx"]["increasing"] = increasing
+    return doc
+
+
+@settings(max_examples=EXAMPLES, deadline=None)
+@given(flat_vectors())
+def test_info_counts_what_the_decoders_would_decode(values):
+    # Nothing is decoded: counts of 1e300 pairs are described as they are.
+    got = describe(Source("v", np.array(values, dtype=np.float64)))
+    want = plain_description([float(v) for v in values])
+    if want["blocks"] is None:
+        k, position = want["reason"]
+        assert got["reason"].startswith(f"block {k} (idx ")
+        assert got["reason"].endswith(f"at index {position} of the values")
+        want["reason"] = got["reason"]
+    assert got.pop("file") == "v"
+    # Compared as JSON text: exact, -0.0 apart from 0.0, every NaN alike.
+    assert numbers.json_scalar(got) == numbers.json_scalar(want)
 
 
 @pytest.mark.parametrize(
