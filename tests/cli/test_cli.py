@@ -499,9 +499,7 @@ def test_files_are_written_whole_or_not_at_all(demo, tmp_path, args, old, limit,
     "cmd, fmt",
     [("show", "table"), ("show", "csv"), ("show", "json"), ("info", "text"), ("info", "json")],
 )
-def test_several_files_and_stdin_make_one_document_with_the_worst_status(
-    demo, tmp_path, cmd, fmt
-):
+def test_several_files_and_stdin_make_one_document_with_the_worst_status(demo, tmp_path, cmd, fmt):
     from pykora.cli import main
 
     ragged, missing = tmp_path / "ragged.dat", tmp_path / "missing.dat"
