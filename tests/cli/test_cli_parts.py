@@ -292,3 +292,60 @@ def test_plot_of_nothing_says_so(tmp_path, content, why):
     status, _, err = run_main("plot", path, "-o", tmp_path / "out.png")
     assert status == 0 and (tmp_path / "out.png").stat().st_size
     assert err == f"pykora: note: {path}: nothing to draw: {why}\n"
+
+
+@pytest.fixture
+def saved(monkeypatch):
+    """The figures plot saves, as they are once drawn."""
+    import matplotlib.figure
+
+    figures = []
+    real = matplotlib.figure.Figure.savefig
+
+    def spy(figure, *args, **kwargs):
+        real(figure, *args, **kwargs)
+        figures.append(figure)
+
+    monkeypatch.setattr(matplotlib.figure.Figure, "savefig", spy)
+    return figures
+
+
+@needs_matplotlib
+@pytest.mark.parametrize(
+    "n, options", [(3, []), (9, []), (30, []), (30, ["--dpi", "30"]), (40, []), (41, []), (300, [])]
+)
+def test_plot_tells_lines_apart_and_its_legend_fits(demo, tmp_path, saved, n, options):
+    from matplotlib.collections import LineCollection
+    from matplotlib.colors import to_rgba
+
+    path = demo / "many-blocks.dat"  # its labels run long: "block 3 (idx 1000003.5)"
+    args = ("plot", path, "--max-series", n, "-o", tmp_path / "out.png", *options)
+    status, _, err = run_main(*args)
+    assert status == 0
+    (figure,) = saved
+    (axes,) = figure.axes
+    legend = (figure.legends or [axes.get_legend()])[0]
+    # Whole within the image, whatever its columns and the resolution.
+    box, image = legend.get_window_extent(figure.canvas.get_renderer()), figure.bbox
+    assert image.x0 <= box.x0 and box.x1 <= image.x1 and image.y0 <= box.y0 and box.y1 <= image.y1
+    # Each of the first 40 lines looks like no other; the rest, one collection, in turn.
+    looks = [(to_rgba(line.get_color()), line.get_linestyle()) for line in axes.lines]
+    assert len(looks) == min(n, 40) == len(set(looks))
+    collections = [c for c in axes.collections if isinstance(c, LineCollection)]
+    if n > 40:
+        (rest,) = collections
+        colours = [tuple(c) for c in rest.get_colors()]
+        dashes = [(o, tuple(d or ())) for o, d in rest.get_linestyles()]
+        assert len(rest.get_paths()) == len(colours) == len(dashes) == n - 40
+        assert colours == [looks[i % 40][0] for i in range(n - 40)]
+        assert dashes == [dashes[i % 40] for i in range(n - 40)]
+        assert len(set(zip(colours[:40], dashes[:40], strict=True))) == min(n - 40, 40)
+    else:
+        assert not collections
+    # The legend names the lines in order; cut, its last entry and stderr count the rest.
+    texts = [t.get_text() for t in legend.get_texts()]
+    named = [line.get_label() for line in axes.lines]
+    left = n - 39 if n > 40 else 0
+    assert texts == named[: n - left] + [f"… and {left} more blocks"] * bool(left)
+    unnamed = f"the legend names the first 39 of the {n} series drawn; {left} are drawn without"
+    assert (unnamed in err) == bool(left) and err.count("\n") == 1 + bool(left)
