@@ -146,20 +146,21 @@ def _draw_lines(axes: Any, series: list[Series], markers: bool) -> list[Any]:
     from matplotlib.collections import LineCollection
 
     palette = [matplotlib.colormaps["tab10"](c) for c in range(COLOURS)]
+    looks = [look(i) for i in range(LOOKS)]
     rest = series[LOOKS:]
     if rest:
-        # Added first, so that the lines the legend names are drawn over it.
-        looks = [look(i) for i in range(LOOKS, LOOKS + len(rest))]
+        # A collection cycles through its colours and styles, so the 40 looks, listed
+        # once, go to its lines in turn, as they went to the first 40: line 40 + j
+        # looks like line j. Added first, so that the named lines are drawn over it.
         collection = LineCollection(
             [np.column_stack([s.x, s.y]) for s in rest],
-            colors=[palette[c] for c, _ in looks],
+            colors=[palette[colour] for colour, _ in looks],
             linestyles=[style for _, style in looks],
             linewidths=matplotlib.rcParams["lines.linewidth"],
         )
         axes.add_collection(collection, autolim=True)
     lines = []
-    for i, s in enumerate(series[:LOOKS]):
-        colour, style = look(i)
+    for s, (colour, style) in zip(series, looks, strict=False):
         (line,) = axes.plot(
             s.x,
             s.y,
