@@ -61,7 +61,7 @@ VectorSummary summarise_vector(std::span<const double> vec) {
   summary.complete = status == ScanStatus::kOk;
   for (const double value : vec) {
     summary.nan_values += std::isnan(value) ? 1 : 0;
-    summary.infinite_values += std::isinf(value) ? 1 : 0;
+    summary.inf_values += std::isinf(value) ? 1 : 0;
   }
   return summary;
 }

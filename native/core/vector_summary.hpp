@@ -42,7 +42,7 @@ struct VectorSummary {
   bool idx_integral = true;    // every idx finite and a whole number
   bool idx_increasing = true;  // every idx above the one before it
   std::size_t nan_values = 0;  // over the whole vector, headers and leftover too
-  std::size_t infinite_values = 0;
+  std::size_t inf_values = 0;
 };
 
 // The summary of `vec`'s blocks, found by for_each_block, as the decoders

@@ -141,31 +141,31 @@ Object range_of(const core::FiniteRange& range) {
 
 PyObject* block_summary(Function*, PyObject* const* args, Py_ssize_t, PyObject*) {
   Object converted = as_float64(args[0]);
-  const core::VectorSummary s = core::summarise_vector(values_of(converted));
+  const core::VectorSummary summary = core::summarise_vector(values_of(converted));
   // Read as Python's own types, so that the command line writes them as it
   // writes every other number: exact, and None where there is nothing.
   const std::pair<const char*, Object> items[] = {
-      {"complete", flag(s.complete)},
-      {"end", count(s.end)},
-      {"blocks", count(s.blocks)},
-      {"empty_blocks", count(s.empty_blocks)},
-      {"last_start", s.blocks != 0 ? count(s.last_start) : Object::borrow(Py_None)},
-      {"pairs", count(s.pairs)},
-      {"padded_pairs", count(s.padded_pairs)},
-      {"least_pairs", count(s.least_pairs)},
-      {"most_pairs", count(s.most_pairs)},
-      {"x", range_of(s.x)},
-      {"y", range_of(s.y)},
-      {"idx_integral", flag(s.idx_integral)},
-      {"idx_increasing", flag(s.idx_increasing)},
-      {"nan_values", count(s.nan_values)},
-      {"inf_values", count(s.infinite_values)},
+      {"complete", flag(summary.complete)},
+      {"end", count(summary.end)},
+      {"blocks", count(summary.blocks)},
+      {"empty_blocks", count(summary.empty_blocks)},
+      {"last_start", summary.blocks != 0 ? count(summary.last_start) : Object::borrow(Py_None)},
+      {"pairs", count(summary.pairs)},
+      {"padded_pairs", count(summary.padded_pairs)},
+      {"least_pairs", count(summary.least_pairs)},
+      {"most_pairs", count(summary.most_pairs)},
+      {"x", range_of(summary.x)},
+      {"y", range_of(summary.y)},
+      {"idx_integral", flag(summary.idx_integral)},
+      {"idx_increasing", flag(summary.idx_increasing)},
+      {"nan_values", count(summary.nan_values)},
+      {"inf_values", count(summary.inf_values)},
   };
-  Object summary = Object::steal(PyDict_New());
+  Object result = Object::steal(PyDict_New());
   for (const auto& [key, value] : items) {
-    checked(PyDict_SetItemString(summary.get(), key, value.get()));
+    checked(PyDict_SetItemString(result.get(), key, value.get()));
   }
-  return summary.release();
+  return result.release();
 }
 
 constexpr const char* kVecParams[] = {"vec"};
