@@ -127,8 +127,20 @@ CASES: list[tuple[str, list[str], int] | tuple[str, list[str], int, int]] = [
         5,
         CAP_MB,
     ),
+    ("info blocks.dat", ["info", "{blocks}"], 0),
+    ("info blocks.dat --format json", ["info", "{blocks}", "--format", "json"], 0),
     ("plot big.dat (2.26 M blocks)", ["plot", "{big}", "-o", "{out}/big.png"], 0),
     ("plot big.dat --as matrix", ["plot", "{big}", "--as", "matrix", "-o", "{out}/m.png"], 0),
+    (
+        "plot blocks.dat --max-series 40",
+        ["plot", "{blocks}", "--max-series", "40", "-o", "{out}/b40.png"],
+        0,
+    ),
+    (
+        "plot blocks.dat --max-series 5000",
+        ["plot", "{blocks}", "--max-series", "5000", "-o", "{out}/b5000.png"],
+        0,
+    ),
 ]
 
 

@@ -279,7 +279,9 @@ PROC_FILE = "/proc/self/oom_score_adj"
     + [(HUGE_COUNT, "matrix", 2, "1e+300 pairs; no view shows more than 2**62")]
     + [(HUGE_COUNT, "marginals/csv", 2, "2**62")]
     # The size said is that of what was read, not the 0 bytes the file's status reports.
-    + [(PROC_FILE, "raw", 2, f"its size, {len(Path(PROC_FILE).read_bytes())} bytes, is not")],
+    + [(PROC_FILE, "raw", 2, f"its size, {len(Path(PROC_FILE).read_bytes())} bytes, is not")]
+    # info reads a file as show does.
+    + [(b"x" * 12, "info", 2, "multiple of 8"), ("fifo", "info", 1, "FIFO")],
     ids=lambda v: COUNT_IDS.get(v, "12-bytes" if isinstance(v, bytes) else None),
 )
 def test_bad_files_end_with_one_line_and_a_status(tmp_path, content, view, status, says):
@@ -297,7 +299,8 @@ def test_bad_files_end_with_one_line_and_a_status(tmp_path, content, view, statu
         path.write_bytes(content)
     with listener or io.StringIO():
         view, fmt = (view + "/table").split("/")[:2]
-        done = run("show", path, "--as", view, "--format", fmt, limit_mb=1024, timeout=30)
+        args = ("info", path) if view == "info" else ("show", path, "--as", view, "--format", fmt)
+        done = run(*args, limit_mb=1024, timeout=30)
     assert done.returncode == status
     assert done.stdout == "" and "Traceback" not in done.stderr
     assert done.stderr.startswith("pykora: error: ") and done.stderr.count("\n") == 1
@@ -319,10 +322,14 @@ def test_bad_files_end_with_one_line_and_a_status(tmp_path, content, view, statu
     + [(["plot", "x.dat", "-o", "x.png", "--dpi", "5"], "pykora plot")]
     + [(["plot", "x.dat", "-o", "x.png", "--max-series", "0"], "pykora plot")]
     + [(["example", ""], "pykora example")]
+    + [(["info", "x.dat", "--precision", "18"], "pykora info")]
+    + [(["options", "--format", "csv"], "pykora options")]
     # Arguments that are right alone but not together.
     + [(["show", "-", "x.dat", "-"], "pykora show")]
     + [(["show", "a.dat", "b.dat", "--as", "matrix", "--format", "csv"], "pykora show")]
-    + [(["show", "a.dat", "b.dat", "a.dat", "--format", "json"], "pykora show")],
+    + [(["show", "a.dat", "b.dat", "a.dat", "--format", "json"], "pykora show")]
+    + [(["info", "a.dat", "b.dat", "a.dat", "--format", "json"], "pykora info")]
+    + [(["info", "-", "a.dat", "-"], "pykora info")],
 )
 def test_usage_errors_give_the_commands_usage_and_one_error_line(args, usage, capsys):
     from pykora.cli import main
@@ -488,15 +495,19 @@ def test_files_are_written_whole_or_not_at_all(demo, tmp_path, args, old, limit,
         assert files[name] == np.array(values, "<f8").tobytes()
 
 
-@pytest.mark.parametrize("fmt", ["table", "csv", "json"])
-def test_several_files_and_stdin_make_one_document_with_the_worst_status(demo, tmp_path, fmt):
+@pytest.mark.parametrize(
+    "cmd, fmt",
+    [("show", "table"), ("show", "csv"), ("show", "json"), ("info", "text"), ("info", "json")],
+)
+def test_several_files_and_stdin_make_one_document_with_the_worst_status(demo, tmp_path, cmd, fmt):
     from pykora.cli import main
 
     ragged, missing = tmp_path / "ragged.dat", tmp_path / "missing.dat"
     ragged.write_bytes(b"x" * 12)
     marginals, quantiles = demo / "marginals.dat", tmp_path / 'quantiles, "3 blocks".dat'
     quantiles.write_bytes((demo / "quantiles.dat").read_bytes())
-    args = ["show", "-", ragged, quantiles, missing, "--as", "marginals", "--format", fmt]
+    options = ["--as", "marginals", "--format", fmt] if cmd == "show" else ["--format", fmt]
+    args = [cmd, "-", ragged, quantiles, missing, *options]
     done = subprocess.run(command(args), input=marginals.read_bytes(), capture_output=True, env=ENV)
     assert done.returncode == 2  # a malformed file is worse than a missing one
     ragged_size = "its size, 12 bytes, is not a multiple of 8"
@@ -507,10 +518,12 @@ def test_several_files_and_stdin_make_one_document_with_the_worst_status(demo, t
     alone = []
     for path in marginals, quantiles:
         with contextlib.redirect_stdout(io.StringIO()) as out:
-            assert main(["show", str(path), "--as", "marginals", "--format", fmt]) == 0
+            assert main([cmd, str(path), *options]) == 0
         alone.append(out.getvalue().replace(str(marginals), "standard input"))
     got = done.stdout.decode()
-    if fmt == "table":  # one after another, as `head` shows files
+    if fmt == "text":  # each description starts with the file's name
+        assert got == f"{alone[0]}\n{alone[1]}"
+    elif fmt == "table":  # one after another, as `head` shows files
         assert got == f"==> standard input <==\n{alone[0]}\n==> {quantiles} <==\n{alone[1]}"
     elif fmt == "json":  # one object: each file's document under its name as given
         document = json.loads(got, object_pairs_hook=list)
@@ -582,8 +595,11 @@ def test_stdin_is_read_from_where_it_stands(demo, tmp_path, kind, status, says):
     )
 
 
-def test_options_table_and_json():
-    table = run("options").stdout.splitlines()
+@pytest.mark.parametrize(
+    "table_args, json_args", [([], ["--json"]), (["--format", "table"], ["--format", "json"])]
+)
+def test_options_table_and_json(table_args, json_args):
+    table = run("options", *table_args).stdout.splitlines()
     assert table[0].split() == ["key", "value", "default", "set"]
     keys = [line.split()[0] for line in table[1:]]
     assert keys == [*kora_get_option_default(), "kora.call", "weftgen.call"]
@@ -591,9 +607,10 @@ def test_options_table_and_json():
 
     code = (
         "from pykora.options import kora_set_option as s; s('keep', True); s('kora.call', 'k2');"
-        "from pykora.cli import main; raise SystemExit(main(['options', '--json']))"
+        f"from pykora.cli import main; raise SystemExit(main(['options', *{json_args!r}]))"
     )
     doc = json.loads(run(code=code).stdout)
+    assert "--json" not in run("options", "--help").stdout  # kept for scripts, not shown
     assert len(doc) == 26
     assert doc["keep"] == {"value": True, "default": False, "set": True}
     assert doc["kora.call"] == {"value": "k2", "default": "kora", "set": True}

@@ -4,6 +4,7 @@ writers, what plot draws and the README's examples."""
 import contextlib
 import importlib.util
 import io
+import math
 import re
 import shlex
 from pathlib import Path
@@ -15,6 +16,7 @@ from hypothesis import strategies as st
 
 from pykora.binary import kora_interpret_vector, kora_interpret_vector_list, kora_read_binary_file
 from pykora.cli import cells, main, numbers
+from pykora.cli.commands.info import describe
 from pykora.cli.layout import find_layout
 from pykora.cli.render import csv, grid, json
 from pykora.cli.source import Source
@@ -44,6 +46,64 @@ def test_cells_are_those_of_the_whole_matrix_padding_and_all(values, data):
         r0, r1 = sorted(data.draw(st.lists(st.integers(0, n_rows), min_size=2, max_size=2)))
         got = cells.gather(vec, layout, column_sources(span, layout.n_blocks), r0, r1)
         assert np.array_equal(bits(got), bits(whole[r0:r1, span.start : span.stop]))
+
+
+def plain_description(values):
+    """What `info` says of ``values``, counted one value at a time as the decoders read the
+    blocks: a count rounded half to even, none below 1, a last block cut short."""
+    n = len(values)
+    x, y, idx, sizes, pairs, padded, i = [], [], [], [], 0, 0, 0
+    reason = None
+    while i + 1 < n:
+        if not math.isfinite(values[i + 1]):
+            reason = (len(idx), i + 1)
+            break
+        k = max(round(values[i + 1]), 0)
+        held = values[i + 2 : i + 2 + 2 * k]
+        idx.append(values[i])
+        sizes.append(k)
+        x += held[0::2]
+        y += held[1::2]
+        pairs += len(held) // 2
+        padded += k - len(held) // 2
+        i += 2 + len(held)
+    doc = {"bytes": 8 * n, "values": n}
+    if reason:
+        doc |= {"blocks": None, "reason": reason, "pairs": None, "padded_pairs": None}
+        doc |= {"empty_blocks": None, "pairs_per_block": None, "leftover": None}
+    else:
+        doc |= {"blocks": len(idx), "pairs": pairs, "padded_pairs": padded}
+        doc["empty_blocks"] = sizes.count(0)
+        doc["pairs_per_block"] = {"min": min(sizes), "max": max(sizes)} if sizes else None
+        doc["leftover"] = n - i
+    doc |= {"nan_values": sum(map(math.isnan, values))}
+    doc |= {"inf_values": sum(map(math.isinf, values))}
+    for axis, held in ("x", x), ("y", y):
+        held = [a for a in held if math.isfinite(a)]
+        doc[axis] = {"min": min(held), "max": max(held)} if held and not reason else None
+    doc["idx"] = None
+    if idx and not reason:
+        integral = all(math.isfinite(a) and a == int(a) for a in idx)
+        increasing = all(b > a for a, b in zip(idx, idx[1:], strict=False))
+        doc["idx"] = {"first": idx[0], "last": idx[-1], "integral": integral}
+        doc["idx"]["increasing"] = increasing
+    return doc
+
+
+@settings(max_examples=EXAMPLES, deadline=None)
+@given(flat_vectors())
+def test_info_counts_what_the_decoders_would_decode(values):
+    # Nothing is decoded: counts of 1e300 pairs are described as they are.
+    got = describe(Source("v", np.array(values, dtype=np.float64)))
+    want = plain_description([float(v) for v in values])
+    if want["blocks"] is None:
+        k, position = want["reason"]
+        assert got["reason"].startswith(f"block {k} (idx ")
+        assert got["reason"].endswith(f"at index {position} of the values")
+        want["reason"] = got["reason"]
+    assert got.pop("file") == "v"
+    # Compared as JSON text: exact, -0.0 apart from 0.0, every NaN alike.
+    assert numbers.json_scalar(got) == numbers.json_scalar(want)
 
 
 @pytest.mark.parametrize(
@@ -232,3 +292,62 @@ def test_plot_of_nothing_says_so(tmp_path, content, why):
     status, _, err = run_main("plot", path, "-o", tmp_path / "out.png")
     assert status == 0 and (tmp_path / "out.png").stat().st_size
     assert err == f"pykora: note: {path}: nothing to draw: {why}\n"
+
+
+@pytest.fixture
+def saved(monkeypatch):
+    """The figures plot saves, as they are once drawn."""
+    import matplotlib.figure
+
+    figures = []
+    real = matplotlib.figure.Figure.savefig
+
+    def spy(figure, *args, **kwargs):
+        real(figure, *args, **kwargs)
+        figures.append(figure)
+
+    monkeypatch.setattr(matplotlib.figure.Figure, "savefig", spy)
+    return figures
+
+
+@needs_matplotlib
+@pytest.mark.parametrize(
+    "n, options", [(3, []), (9, []), (30, []), (30, ["--dpi", "30"]), (40, []), (41, []), (300, [])]
+)
+def test_plot_tells_lines_apart_and_its_legend_fits(demo, tmp_path, saved, n, options):
+    from matplotlib.collections import LineCollection
+    from matplotlib.colors import to_rgba
+
+    path = demo / "many-blocks.dat"  # its labels run long: "block 3 (idx 1000003.5)"
+    args = ("plot", path, "--max-series", n, "-o", tmp_path / "out.png", *options)
+    status, _, err = run_main(*args)
+    assert status == 0
+    (figure,) = saved
+    (axes,) = figure.axes
+    legend = (figure.legends or [axes.get_legend()])[0]
+    # Whole within the image, whatever its columns and the resolution.
+    box, image = legend.get_window_extent(figure.canvas.get_renderer()), figure.bbox
+    assert image.x0 <= box.x0 and box.x1 <= image.x1 and image.y0 <= box.y0 and box.y1 <= image.y1
+    # Each of the first 40 lines looks like no other; the rest, one collection, in turn.
+    looks = [(to_rgba(line.get_color()), line.get_linestyle()) for line in axes.lines]
+    assert len(looks) == min(n, 40) == len(set(looks))
+    collections = [c for c in axes.collections if isinstance(c, LineCollection)]
+    if n > 40:
+        (rest,) = collections
+        assert len(rest.get_paths()) == n - 40
+        # Its line j takes its properties' item j modulo their length, as matplotlib cycles
+        # them: the colours of lines 0, 1, ... again, with 40 looks as distinct as theirs.
+        colours = [tuple(c) for c in rest.get_colors()]
+        dashes = [(offset, tuple(d or ())) for offset, d in rest.get_linestyles()]
+        cycle = [(colours[j % len(colours)], dashes[j % len(dashes)]) for j in range(80)]
+        assert [colour for colour, _ in cycle] == [colour for colour, _ in looks * 2]
+        assert len(set(cycle)) == 40
+    else:
+        assert not collections
+    # The legend names the lines in order; cut, its last entry and stderr count the rest.
+    texts = [t.get_text() for t in legend.get_texts()]
+    named = [line.get_label() for line in axes.lines]
+    left = n - 39 if n > 40 else 0
+    assert texts == named[: n - left] + [f"… and {left} more blocks"] * bool(left)
+    unnamed = f"the legend names the first 39 of the {n} series drawn; {left} are drawn without"
+    assert (unnamed in err) == bool(left) and err.count("\n") == 1 + bool(left)

@@ -5,6 +5,8 @@ Commands:
 * ``show FILE...`` prints engine result files as the raw float64 stream, as
   the dense matrix of ``kora_interpret_vector`` or as the marginals of
   ``kora_interpret_vector_list``, in table, CSV or JSON form;
+* ``info FILE...`` describes result files without printing their values: their
+  blocks, pairs, NaN padding, NaN and infinite values, and ranges;
 * ``plot FILE -o OUT`` draws the marginals (or the dense matrix's series) with
   matplotlib, an optional dependency (``pip install "pykora[plot]"``);
 * ``options`` prints the effective global options next to their defaults;

@@ -9,7 +9,7 @@ job (``run(args, out) -> exit status``).
 
 from __future__ import annotations
 
-from pykora.cli.commands import example, options, plot, show
+from pykora.cli.commands import example, info, options, plot, show
 from pykora.cli.parser import Command
 
-COMMANDS: tuple[Command, ...] = (show, plot, options, example)
+COMMANDS: tuple[Command, ...] = (show, info, plot, options, example)

@@ -17,8 +17,17 @@ HELP = "print the effective global options"
 DESCRIPTION = "Print every option's effective value, its default and whether it was set."
 
 
+FORMATS = ("table", "json")
+
+
 def add_arguments(options: Parser) -> None:
-    options.add_argument("--json", action="store_true", help="print JSON, not a table")
+    options.add_argument(
+        "--format", choices=FORMATS, default="table", help="output format (default: %(default)s)"
+    )
+    # The option's first name, kept for the scripts that use it; --help shows --format only.
+    options.add_argument(
+        "--json", dest="format", action="store_const", const="json", help=argparse.SUPPRESS
+    )
 
 
 def check(args: argparse.Namespace) -> str | None:
@@ -43,7 +52,7 @@ def option_rows() -> list[tuple[str, Any, Any, bool]]:
 
 def run(args: argparse.Namespace, out: Output) -> int:
     rows = option_rows()
-    if args.json:
+    if args.format == "json":
         document = {key: {"value": v, "default": d, "set": s} for key, v, d, s in rows}
         write_json(out, json_value(document))
     else:

@@ -10,22 +10,32 @@ from pykora.cli.filesystem import write_files
 from pykora.cli.layout import find_layout
 from pykora.cli.output import Output
 from pykora.cli.parser import Parser, integer
-from pykora.cli.plotting import Labels, draw, image_format, plot_series
+from pykora.cli.plotting import (
+    LEGEND_ENTRIES,
+    LOOKS,
+    Labels,
+    draw,
+    image_format,
+    legend_named,
+    plot_series,
+)
 from pykora.cli.source import read_source
 
 NAME = "plot"
 HELP = "draw a result file's blocks as lines (needs matplotlib)"
 EXTRA_HINT = 'pip install "pykora[plot]"'
 DESCRIPTION = (
-    "Draw one line per block, labelled with its index, up to --max-series "
-    "lines, told apart by colour and line style. Needs matplotlib: "
-    f"{EXTRA_HINT}."
+    "Draw one line per block, up to --max-series lines, told apart by colour and line "
+    f"style: each of the first {LOOKS} looks like no other. The legend names each line by "
+    f"its block and idx, up to {LEGEND_ENTRIES} lines; beyond that its last entry, and a note "
+    f"on stderr, say how many it leaves unnamed. Needs matplotlib: {EXTRA_HINT}."
 )
 VIEWS = ("raw", "matrix", "marginals")
 #: Lines ``plot`` draws at most; a legend of more is unreadable anyway.
 DEFAULT_MAX_SERIES = 20
 #: Resolutions ``plot`` accepts. Below 10 the font renderer fails; at 1200 the
-#: 7 x 4.5 inch figure is already a 180 MB bitmap while it is drawn.
+#: 7 x 4.5 inch figure is already a 180 MB bitmap while it is drawn, and about
+#: 290 MB once a legend of 40 long labels beside it has widened it to 11 inches.
 DPI_RANGE = (10, 1200)
 
 
@@ -90,6 +100,12 @@ def run(args: argparse.Namespace, out: Output) -> int:
         note(
             f"{source.name}: drawing the first {len(series)} of {total} series, "
             f"{total - len(series)} left out (--max-series sets how many are drawn)"
+        )
+    named = legend_named(len(series))
+    if named < len(series):
+        note(
+            f"{source.name}: the legend names the first {named} of the {len(series)} series "
+            f"drawn; {len(series) - named} are drawn without an entry"
         )
     if not series:
         empty = "it holds no values" if not source.values.size else "no block has any pairs"
