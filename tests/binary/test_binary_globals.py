@@ -74,7 +74,15 @@ FAKE_BLOCKS = {
     "wide": lambda: [(1.0, pairs(2).T), (2.0, pairs(2))],
     "hollow": lambda: Hollow([(1.0, pairs(2)), (2.0, pairs(3))]),
     "stop-iteration": lambda: [(0.0, pairs(3)), (1.0, RowsRaise(StopIteration)), (2.0, pairs(2))],
+    "tuple-own-iter": lambda: [OwnIter((1.0, pairs(2))), OwnIter((2.0, pairs(3)))],
 }
+
+
+class OwnIter(tuple):
+    """A block whose unpacking, which iterates, gives other pairs than indexing."""
+
+    def __iter__(self):
+        return iter((self[0], self[1] + 100))
 
 
 class Hollow(list):

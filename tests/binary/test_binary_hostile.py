@@ -12,7 +12,7 @@ import pykora.binary
 import pykora.options
 from tests.support import reference_binary
 from tests.support.compare import assert_same_outcome, outcome, run_child, same_as_reference
-from tests.support.hostile import Boom, hostile
+from tests.support.hostile import Boom, hostile, raising_lookup
 
 
 @pytest.mark.parametrize("count", [float("nan"), float("inf"), -float("inf"), 1e300, 2.0**62,
@@ -36,6 +36,25 @@ class SequenceWithBadLen:
 @pytest.mark.parametrize("name", ["_split_vector_blocks", "kora_interpret_vector"])
 def test_hostile_vectors(name, vec):
     same_as_reference(pykora.binary, reference_binary, name, vec)
+
+
+@pytest.mark.parametrize(
+    "looked_up, name",
+    [("round", "kora_interpret_vector"),
+     ("_split_vector_blocks", "kora_interpret_vector_list"), ("np", "kora_read_binary_file"),
+     ("_F8_LE", "kora_read_binary_file")],
+)  # fmt: skip
+def test_namespace_lookup_that_raises(tmp_path, looked_up, name):
+    """The guards look the same names up: their failure is the module's own error."""
+    path = tmp_path / "f.dat"
+    path.write_bytes(np.arange(4.0).tobytes())
+    arg = path if name == "kora_read_binary_file" else [1.0, 1.0, 2.0, 3.0]
+    results = []
+    for module in (pykora.binary, reference_binary):
+        with raising_lookup(module.__dict__, looked_up):
+            results.append(outcome(getattr(module, name), arg))
+    assert_same_outcome(name, *results)
+    assert type(results[0][1]) is Boom
 
 
 def _file(tmp_path, size):

@@ -8,7 +8,7 @@ import pytest
 import pykora.options
 from tests.support import reference_options
 from tests.support.compare import outcome
-from tests.support.hostile import hostile, raiser
+from tests.support.hostile import Boom, hostile, raiser, raising_lookup
 
 
 class HashlessText(str):
@@ -33,6 +33,19 @@ def test_hostile_option_keys(call):
     (native, native_store), (plain, plain_store) = results
     assert (type(native[1]), str(native[1])) == (type(plain[1]), str(plain[1]))
     assert native[0] == plain[0] and native_store == plain_store
+
+
+@pytest.mark.parametrize(
+    "looked_up", ["kora_get_option_default", "_cpu_default_string", "_KORA_OPTIONS"]
+)
+def test_namespace_lookup_that_raises(looked_up):
+    """The guards look the same names up: their failure is the module's own error."""
+    results = []
+    for module in (pykora.options, reference_options):
+        with raising_lookup(module.__dict__, looked_up):
+            value, error = outcome(module.kora_get_option, "keep")
+        results.append((value, type(error), str(error)))
+    assert results[0] == results[1] and results[0][1] is Boom
 
 
 @pytest.mark.parametrize("value", ["/no/such/lib.so", "unknown-lib"])
