@@ -113,7 +113,15 @@ def quiet(argv, cwd=ROOT, timeout=None, env=None):
 
 
 def changed_files(base):
-    listed = run(["git", "diff", "--name-only", base], capture_output=True, text=True).stdout
+    # A fresh clone has the base branch only as its remote's.
+    for ref in (base, f"origin/{base}"):
+        found = subprocess.run(["git", "rev-parse", "--verify", "--quiet", f"{ref}^{{commit}}"],
+                               cwd=ROOT, capture_output=True)  # fmt: skip
+        if found.returncode == 0:
+            break
+    else:
+        sys.exit(f"no such ref: {base}")
+    listed = run(["git", "diff", "--name-only", ref], capture_output=True, text=True).stdout
     untracked = run(["git", "ls-files", "--others", "--exclude-standard"],
                     capture_output=True, text=True).stdout  # fmt: skip
     return sorted(set(listed.split()) | set(untracked.split()))
