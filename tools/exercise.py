@@ -115,6 +115,27 @@ def module_level(function, vec, **rebound):
     return run
 
 
+class _FloatCpuOs:
+    """`os` with a CPU count that is not an int, as a rebound os.cpu_count may give."""
+
+    path = os.path
+
+    @staticmethod
+    def cpu_count():
+        return 8.0
+
+
+def _with_float_cpu_count(function):
+    def run():
+        options.os = _FloatCpuOs
+        try:
+            function()
+        finally:
+            options.os = os
+
+    return run
+
+
 def _quiet(run):
     def quiet():
         with warnings.catch_warnings():
@@ -172,6 +193,7 @@ CASES = [
     ("layout unconvertible", expect(ValueError, layout.block_layout, ["x"]), []),
     ("defaults", once(options.kora_get_option_default), []),
     ("cpu default", once(options._cpu_default_string), []),
+    ("cpu default float", _with_float_cpu_count(options._cpu_default_string), []),
     ("get one", once(options.kora_get_option, "keep"), []),
     ("get list", once(options.kora_get_option, ["keep", "debug", "kora.call"]), []),
     ("get all", once(options.kora_get_option), []),
