@@ -186,10 +186,13 @@ def test_no_reference_leaks(opts):
     assert opts._KORA_OPTIONS == {key: value, "kora.call": call}
 
 
-def test_lookup_builds_nothing_on_the_side(opts):
-    """With nothing rebound, a lookup reads the default table and asks
-    os.cpu_count() alone: a guard that wrongly fails shows as the dict of
-    defaults, or the thread count's text, built for nothing."""
+@pytest.mark.parametrize("rebound", [False, True])
+def test_lookup_builds_nothing_on_the_side(opts, monkeypatch, rebound):
+    """A lookup reads the default table, and asks os.cpu_count() alone or,
+    with `_cpu_default_string` rebound, that: a guard that wrongly fails shows
+    as the dict of defaults, or the thread count's text, built for nothing."""
+    if rebound:
+        monkeypatch.setattr(opts, "_cpu_default_string", lambda: "3:1")
     assert transient_bytes(opts.kora_get_option, "keep") < 48
 
 
