@@ -59,9 +59,10 @@ def pytest(*paths, seed):
 
 def checks_for(path, seed):
     """The checks that guard `path`, cheapest first: (tests, then what CI adds)."""
-    binary = ["tests/binary", "tests/test_call_sequences.py"]
-    options = ["tests/options", "tests/test_call_sequences.py"]
-    layout = ["tests/layout", "tests/cli"]
+    # The stubs' test reads every native module's signatures and docstrings.
+    binary = ["tests/binary", "tests/test_call_sequences.py", "tests/test_stubs.py"]
+    options = ["tests/options", "tests/test_call_sequences.py", "tests/test_stubs.py"]
+    layout = ["tests/layout", "tests/test_stubs.py", "tests/cli"]
     leaks = Check("leak check", [sys.executable, "-m", "tools.leak_check", "--calls", "2000"])
     reader = pytest("tests/binary/test_binary_reader.py", "tests/binary/test_binary_hostile.py",
                     seed=seed).argv  # fmt: skip
