@@ -124,6 +124,28 @@ def test_pipe_larger_than_its_reported_size(tmp_path):
     assert got.tobytes() == payload.tobytes()
 
 
+def test_deleted_splitter_whose_address_is_taken_again():
+    """The guards keep the module's own splitter alive: deleted from the
+    module, it is not freed, so no new object takes its address and passes
+    for it."""
+    out = run_child(
+        """
+        import pykora.binary as B
+        from tests.support.hostile import slot_classes
+        sizes = slot_classes()
+        address = id(B._split_vector_blocks)
+        del B._split_vector_blocks
+        objects = [cls() for cls in sizes for _ in range(4)]
+        B._split_vector_blocks = next((x for x in objects if id(x) == address), objects[0])
+        try:
+            print(B.kora_interpret_vector([1.0, 1.0, 2.0, 3.0]))
+        except TypeError as exc:
+            print(exc)
+        """
+    )
+    assert out.endswith("object is not callable\n"), out
+
+
 # Attacks that once crashed or hung the interpreter, or that leave hooks and
 # floating-point state behind: each runs in a child process.
 CHILD_PRELUDE = """

@@ -125,9 +125,8 @@ def test_deleted_function_whose_address_is_taken_again(name):
     out = run_child(
         f"""
         import pykora.options as o
-        # Objects of many sizes, one of which would take the freed address.
-        sizes = [type(f"S{{n}}", (), {{"__slots__": [f"s{{i}}" for i in range(n)]}})
-                 for n in range(40)]
+        from tests.support.hostile import slot_classes
+        sizes = slot_classes()
         address = id(o.{name})
         del o.{name}
         objects = [cls() for cls in sizes for _ in range(4)]
