@@ -128,7 +128,7 @@ def test_default_table(both, monkeypatch, fake_os):
 @pytest.mark.parametrize(
     "cpus, text",
     [(None, "1:1"), (0, "1:1"), (1, "1:1"), (2, "2:1"), (8, "8:1"), (15, "15:1"),
-     (16, "16:1"), (17, "16:1"), (64, "16:1"),
+     (16, "16:1"), (17, "16:1"), (64, "16:1"), (2**64, "16:1"),
      # Not an exact int: the clamps are "not below 16" and "not above 1", as written.
      (16.0, "16:1"), (float("nan"), "16:1"), (1.0, "1:1"), (2.5, "2.5:1")],
 )  # fmt: skip
