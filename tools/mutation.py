@@ -123,7 +123,9 @@ def changed_files(base):
             break
     else:
         sys.exit(f"no such ref: {base}")
-    listed = run(["git", "diff", "--name-only", ref], capture_output=True, text=True).stdout
+    # What this branch touched since it left the base, not what the base did since.
+    fork = run(["git", "merge-base", ref, "HEAD"], capture_output=True, text=True).stdout.strip()
+    listed = run(["git", "diff", "--name-only", fork], capture_output=True, text=True).stdout
     untracked = run(["git", "ls-files", "--others", "--exclude-standard"],
                     capture_output=True, text=True).stdout  # fmt: skip
     return sorted(set(listed.split()) | set(untracked.split()))

@@ -4,7 +4,7 @@
 # touched, and the checks that guard each file must catch them. Prints the
 # catch rate and every mutant that got past.
 #
-#   tools/mutation.sh                     # files changed since main (working tree included)
+#   tools/mutation.sh                     # files changed since the branch left main (working tree included)
 #   tools/mutation.sh BASE                # ... since another ref
 #   tools/mutation.sh FILE...             # these files
 #   tools/mutation.sh --seed 2 --minutes 40 [--mutants N] ...
