@@ -11,7 +11,10 @@ The files are generated once into a temporary directory:
 * blocks.dat: 208 MB, 2 million blocks of 1 to 10 pairs (5.5 on average) with
   idx 1 to 2,000,000, as an engine writes the marginals of a big model.
 * lying.dat: 32 bytes, [1, 1e7, 0.1, 10]: one block that declares ten million
-  pairs, decoded as two values and NaN padding.
+  pairs, decoded as two values and NaN padding;
+* lying-1e9.dat and lying-2**62.dat: the same with 1e9 and 2**62 pairs. They
+  are shown as `ulimit -v 2000000` would let them be: with an address space
+  of 2000 MB ("cap MB").
 
 Each case runs in a fresh process. "seconds" is the wall time until the
 command line exits, "peak MB" its peak RSS. "| head -5" cases read five lines
@@ -23,6 +26,12 @@ commit 7d64f0d:
 
     git show 7d64f0d:src/pykora/cli.py > /tmp/old_cli.py
     python -m bench.bench_cli --baseline /tmp/old_cli.py
+
+A later command line is a package: copy an installed pykora (with its
+extension modules) to OLD/pykora and compare it in the same run with
+
+    python -m bench.bench_cli --command "python -m pykora" \
+        --command "env PYTHONPATH=OLD python -m pykora"
 """
 
 import argparse
@@ -39,10 +48,11 @@ import numpy as np
 # prints its wall time and peak RSS. The bench's own pages would count in the
 # peak of a child forked from it straight away; this small parent has few.
 MEASURE = """
-import json, os, subprocess, sys, time
-lines, cmd = int(sys.argv[1]), sys.argv[2:]
+import json, os, resource, subprocess, sys, time
+lines, cap, cmd = int(sys.argv[1]), int(sys.argv[2]) << 20, sys.argv[3:]
+limit = (lambda: resource.setrlimit(resource.RLIMIT_AS, (cap, cap))) if cap else None
 start = time.perf_counter()
-proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, preexec_fn=limit)
 size = 0
 if lines:
     for _ in range(lines):
@@ -65,8 +75,11 @@ RUN_FILE = (
     "sys.exit(cli.main(sys.argv[2:]))"
 )
 
-# (name, arguments after the command, lines to read or 0 for all)
-CASES = [
+#: The address space of the lying-1e9 and lying-2**62 cases, as `ulimit -v 2000000`.
+CAP_MB = 2000
+
+# (name, arguments after the command, lines to read or 0 for all[, address space in MB])
+CASES: list[tuple[str, list[str], int] | tuple[str, list[str], int, int]] = [
     ("show big.dat", ["show", "{big}"], 0),
     ("show big.dat --as matrix", ["show", "{big}", "--as", "matrix"], 0),
     ("show big.dat --as marginals", ["show", "{big}", "--as", "marginals"], 0),
@@ -94,6 +107,26 @@ CASES = [
     ("show blocks.dat --as matrix", ["show", "{blocks}", "--as", "matrix"], 0),
     ("show blocks.dat --as marginals", ["show", "{blocks}", "--as", "marginals"], 0),
     ("show lying.dat --as marginals", ["show", "{lying}", "--as", "marginals"], 0),
+    ("show lying-1e9.dat --as marginals", ["show", "{lying9}", "--as", "marginals"], 0, CAP_MB),
+    ("show lying-1e9.dat --as matrix", ["show", "{lying9}", "--as", "matrix"], 0, CAP_MB),
+    (
+        "show lying-1e9.dat --as matrix --format csv | head -5",
+        ["show", "{lying9}", "--as", "matrix", "--format", "csv"],
+        5,
+        CAP_MB,
+    ),
+    (
+        "show lying-2**62.dat --as marginals --format csv | head -5",
+        ["show", "{lying62}", "--as", "marginals", "--format", "csv"],
+        5,
+        CAP_MB,
+    ),
+    (
+        "show lying-2**62.dat --as matrix --format json | head -5",
+        ["show", "{lying62}", "--as", "matrix", "--format", "json"],
+        5,
+        CAP_MB,
+    ),
     ("plot big.dat (2.26 M blocks)", ["plot", "{big}", "-o", "{out}/big.png"], 0),
     ("plot big.dat --as matrix", ["plot", "{big}", "--as", "matrix", "-o", "{out}/m.png"], 0),
 ]
@@ -112,14 +145,17 @@ def write_files(target: Path) -> dict[str, str]:
     blocks.astype("<f8").tofile(target / "blocks.dat")
     del blocks, starts
     np.array([1, 1e7, 0.1, 10], dtype="<f8").tofile(target / "lying.dat")
-    names = ("big", "blocks", "lying")
-    return {name: str(target / f"{name}.dat") for name in names} | {"out": str(target)}
+    np.array([1, 1e9, 0.1, 10], dtype="<f8").tofile(target / "lying-1e9.dat")
+    np.array([1, 2.0**62, 0.1, 10], dtype="<f8").tofile(target / "lying-2**62.dat")
+    names = {"big": "big", "blocks": "blocks", "lying": "lying"}
+    names |= {"lying9": "lying-1e9", "lying62": "lying-2**62"}
+    return {key: str(target / f"{name}.dat") for key, name in names.items()} | {"out": str(target)}
 
 
-def measure(command: list[str], lines: int, timeout: float) -> dict[str, float] | None:
+def measure(command: list[str], lines: int, cap_mb: int, timeout: float) -> dict[str, float] | None:
     try:
         done = subprocess.run(
-            [sys.executable, "-c", MEASURE, str(lines), *command],
+            [sys.executable, "-c", MEASURE, str(lines), str(cap_mb), *command],
             capture_output=True,
             text=True,
             timeout=timeout,
@@ -153,12 +189,12 @@ def main() -> None:
         print(f"{'case':50} {'cmd':>3} {'seconds':>8} {'peak MB':>8} {'status':>6} {'output':>12}")
         for i, command in enumerate(commands):
             print(f"cmd {i}: {command}")
-        for name, case_args, lines in CASES:
+        for name, case_args, lines, *cap in CASES:
             if args.only and args.only not in name:
                 continue
             for i, command in enumerate(commands):
                 argv = shlex.split(command) + [a.format(**paths) for a in case_args]
-                result = measure(argv, lines, args.timeout)
+                result = measure(argv, lines, cap[0] if cap else 0, args.timeout)
                 if result is None:
                     print(f"{name:50} {i:3d} {'> ' + str(int(args.timeout)):>8}   (given up)")
                     continue

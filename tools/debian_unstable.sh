@@ -7,19 +7,23 @@
 #   tools/debian_unstable.sh               make the root if needed, print its path
 #   tools/debian_unstable.sh exec CMD...   run CMD as root inside it, in a clean
 #                                          environment (the path goes to stderr)
-#   tools/debian_unstable.sh stage NAME    unpack this checkout's sdist into a new
-#                                          folder of the root for NAME (one per
-#                                          checkout and NAME) and print its path
-#                                          inside the root
+#   tools/debian_unstable.sh stage NAME    unpack this checkout's sdist, with its
+#                                          tools/ beside it, into a new folder of
+#                                          the root for NAME (one per checkout and
+#                                          NAME) and print its path inside the root
 #   tools/debian_unstable.sh remove        delete it
 #   tools/debian_unstable.sh path          print its path, made or not
+#   tools/debian_unstable.sh mounts        fail, naming them, while anything is
+#                                          mounted inside it
 #
 # The root lives outside every checkout, so that ruff, git and pip never walk
 # it and every worktree shares one: PYKORA_DEBIAN_ROOT overrides the default.
 # Running it again only refreshes what a later run needs (the CA bundle,
 # packages added to the list below); a root whose first stage never finished
-# is made anew. Nothing stays mounted in the root between commands.
+# is made anew. Nothing stays mounted in the root between commands: each
+# command mounts what it needs in a mount namespace of its own.
 set -euo pipefail
+checkout="$(cd "$(dirname "$0")/.." && pwd -P)"
 
 root="${PYKORA_DEBIAN_ROOT:-/var/cache/pykora/debian-unstable}"
 packages=(
@@ -30,11 +34,6 @@ packages=(
 # Where pip inside the root finds the bundle it trusts: a path that Debian's
 # ca-certificates does not manage, so no later install rewrites it.
 root_bundle=/usr/local/share/pykora/host-ca.crt
-
-if [ "$(id -u)" != 0 ]; then
-  echo "$0: debootstrap, chroot and mount need root" >&2
-  exit 1
-fi
 
 # The Debian mirror the host's own apt sources name (not its security
 # archive): the same one that the host can reach.
@@ -79,16 +78,6 @@ host_bundle() {
   echo "${cert:-/etc/ssl/certs/ca-certificates.crt}"
 }
 
-# Mounts that older versions of this script left on the host. They are
-# dangerous there: removing the tree with the host's /dev bound inside it
-# removes the host's device nodes.
-unmount_filesystems() {
-  local target
-  for target in "$root/dev" "$root/proc"; do
-    if mountpoint -q "$target"; then umount -R "$target"; fi
-  done
-}
-
 # The host's environment names host paths (pip's find-links, CA bundles), so
 # commands start from a clean one; only what the suite reads is passed on.
 in_root() {
@@ -114,7 +103,6 @@ in_root() {
 make_root() {
   local mirror stamp="$root/.pykora-packages"
   if [ ! -x "$root/usr/bin/apt-get" ] || [ ! -e "$root/.pykora-bootstrapped" ]; then
-    unmount_filesystems
     rm -rf --one-file-system "$root"
     mkdir -p "$root"
     command -v debootstrap >/dev/null || {
@@ -133,7 +121,6 @@ make_root() {
   # host's own apt configuration already allows for.
   echo 'Acquire::Check-Valid-Until "false";' >"$root/etc/apt/apt.conf.d/99pykora-valid-until"
   cp /etc/resolv.conf "$root/etc/resolv.conf"
-  unmount_filesystems
   if [ "$(cat "$stamp" 2>/dev/null)" != "${packages[*]}" ]; then
     in_root apt-get update -qq
     in_root apt-get install -y -qq --no-install-recommends "${packages[@]}" >/dev/null
@@ -146,44 +133,77 @@ make_root() {
   printf '[global]\ncert = %s\n' "$root_bundle" >"$root/etc/pip.conf"
 }
 
-usage() {
-  echo "usage: $0 [exec CMD... | stage NAME | remove | path]" >&2
-  exit 2
+# Runs "$@" holding the root's lock, so that no two runs make, refresh or
+# remove the root at once.
+locked() {
+  if [ "$(id -u)" != 0 ]; then
+    echo "$0: debootstrap, chroot and mount need root" >&2
+    exit 1
+  fi
+  mkdir -p "$(dirname "$root")"
+  exec 9>"$root.lock"
+  flock 9
+  "$@"
+  exec 9>&-
 }
-case "${1:-}" in
-  path)
-    echo "$root"
-    exit 0
-    ;;
-  "" | exec | remove) ;;
-  stage) [ -n "${2:-}" ] || usage ;;
-  *) usage ;;
-esac
 
-mkdir -p "$(dirname "$root")"
-exec 9>"$root.lock"
-flock 9
-if [ "${1:-}" = remove ]; then
-  unmount_filesystems
+remove_root() {
   rm -rf --one-file-system "$root" "$root.debootstrap.log"
-  exit 0
-fi
-make_root
-exec 9>&-
+}
 
-if [ "${1:-}" = exec ]; then
-  shift
-  echo "debian unstable root: $root" >&2
-  in_root "$@"
-elif [ "${1:-}" = stage ]; then
-  # Built from the sdist, which also shows that the sdist holds what the
-  # build and the tests need.
-  sdist="$(bash "$(dirname "$0")/build_sdist.sh")"
-  work="/srv/pykora/$(pwd -P | sha1sum | cut -c1-8)-$2"
+# A new folder of the root for NAME, one per checkout and NAME, holding the
+# checkout's sdist and its tools/ (what runs inside the root); prints its
+# path inside the root. Built from the sdist, which also shows that the
+# sdist holds what the build and the tests need.
+stage() {
+  local sdist work
+  sdist="$(bash "$checkout/tools/build_sdist.sh")"
+  work="/srv/pykora/$(echo "$checkout" | sha1sum | cut -c1-8)-$1"
   rm -rf "${root:?}$work"
   mkdir -p "$root$work"
   tar -xzf "$sdist" -C "$root$work" --strip-components=1
+  (cd "$checkout" && git ls-files -z tools | xargs -0 cp --parents -t "$root$work")
   echo "$work"
-else
-  echo "$root"
-fi
+}
+
+# Each command mounts /proc and /dev in a namespace of its own, so nothing
+# is left mounted once it ends; a mount left inside the root would be
+# dangerous: with the host's /dev bound inside, removing the root by hand
+# removes the host's device nodes.
+check_mounts() {
+  local left
+  left="$(awk -v root="$root/" 'index($2, root) == 1 { print "  " $2 }' /proc/mounts)"
+  if [ -n "$left" ]; then
+    printf 'still mounted in %s:\n%s\n' "$root" "$left" >&2
+    return 1
+  fi
+  echo "nothing is mounted in $root"
+}
+
+usage() {
+  echo "usage: $0 [exec CMD... | stage NAME | remove | path | mounts]" >&2
+  exit 2
+}
+
+case "${1:-}" in
+  "")
+    locked make_root
+    echo "$root"
+    ;;
+  exec)
+    [ $# -ge 2 ] || usage
+    shift
+    locked make_root
+    echo "debian unstable root: $root" >&2
+    in_root "$@"
+    ;;
+  stage)
+    [ $# -eq 2 ] || usage
+    locked make_root
+    stage "$2"
+    ;;
+  remove) locked remove_root ;;
+  path) echo "$root" ;;
+  mounts) check_mounts ;;
+  *) usage ;;
+esac

@@ -185,6 +185,7 @@ CASES = [
     ("marginals", once(binary.kora_interpret_vector_list, VECTOR), [VECTOR]),
     ("marginals nan", expect(ValueError, binary.kora_interpret_vector_list, NAN_COUNT), []),
     ("bad arguments", expect(TypeError, binary.kora_interpret_vector, VECTOR, x=1), [VECTOR]),
+    ("two arguments", expect(TypeError, binary._split_vector_blocks, VECTOR, VECTOR), [VECTOR]),
     ("layout", once(layout.block_layout, VECTOR), [VECTOR]),
     ("layout list", once(layout.block_layout, VECTOR_LIST), [VECTOR_LIST]),
     ("layout windows", once(layout.block_layout, LONG_VECTOR), [LONG_VECTOR]),

@@ -35,12 +35,7 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:log_path=$reports/ubsan
 export PYTHONMALLOC=malloc
 export PYTHONPATH="$PWD/$prefix/site${PYTHONPATH:+:$PYTHONPATH}"
 
-python - <<'PY'
-import pykora.binary, pykora.options
-for m in (pykora.binary, pykora.options):
-    assert "/sanitize/site/" in m.__file__, m.__file__
-print("sanitized build:", pykora.binary.__file__)
-PY
+python -m tools.version_report --under "$prefix/site"
 status=0
 # The command line's tests are left out: it is plain Python over the
 # modules, and its tests cap address space and measure resident memory in

@@ -15,7 +15,8 @@
 # promises every supported version.
 #
 # The Debian runs build and test the sdist (tools/build_sdist.sh), unpacked
-# inside the root, so they also show that it holds all that a build needs.
+# inside the root, so they also show that it holds all that a build needs;
+# what runs inside the root is tools/debian/suite.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 kind="$1"
@@ -69,18 +70,12 @@ case "$kind" in
   debian)
     # One folder per checkout and version: worktrees share the root.
     work="$(bash tools/debian_unstable.sh stage "python$version")"
-    exec bash tools/debian_unstable.sh exec bash -euo pipefail -c '
-      cd "$1" && "python$2" -m venv venv && . venv/bin/activate
-      python --version
-      python -m pip install --quiet --upgrade pip
-      python -m pip install --quiet ".[test]"
-      python -c "import numpy, pykora.binary; print(\"numpy\", numpy.__version__, \"with\", pykora.binary.__file__)"
-      python -m pytest -q -p no:cacheprovider tests' - "$work" "$version"
+    exec bash tools/debian_unstable.sh exec bash "$work/tools/debian/suite.sh" "$version"
     ;;
   *)
     echo "usage: $0 python X.Y | numpy VERSION | debian X.Y" >&2
     exit 2
     ;;
 esac
-python -c 'import numpy, pykora.binary; print("numpy", numpy.__version__, "with", pykora.binary.__file__)'
+python -m tools.version_report
 python -m pytest -q -p no:cacheprovider tests

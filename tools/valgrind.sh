@@ -4,9 +4,14 @@
 # have pykora's own code at the top of their stacks (tools/valgrind_triage.py).
 #
 #   tools/valgrind.sh [calls per case]    (default 20)
+#
+# Where valgrind is missing, it is installed with apt (as root, as CI runs).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 calls="${1:-20}"
+if ! command -v valgrind >/dev/null; then
+  apt-get update -qq && apt-get install -y -qq --no-install-recommends valgrind
+fi
 mkdir -p build
 log=build/valgrind.log
 # The interpreter binary itself (not a launcher script), so that memcheck

@@ -2,6 +2,7 @@
 #define PYKORA_IMPORTS_NUMPY_API
 #include "binary/functions.hpp"
 #include "binary/guards.hpp"
+#include "binary/state.hpp"
 #include "binary/vectors.hpp"
 #include "common/module.hpp"
 
@@ -95,7 +96,7 @@ constexpr FunctionDef kFunctions[] = {
 
 void module_body(PyObject* module) {
   set_docstring(module, kModuleDoc);
-  intern_binary_names();
+  init_names();
   import_from(module, "pathlib", 0, {{"Path", "Path"}});
   import_from(
       module, "typing", 0,
@@ -108,10 +109,7 @@ void module_body(PyObject* module) {
   compile_module_level_code(module);
 }
 
-ModuleSingleton singleton;
-using Slots = SingletonSlots<singleton, module_body>;
-
-PyModuleDef module_def = Slots::definition("pykora.binary");
+PyModuleDef module_def = module_definition<state, module_body>("pykora.binary");
 
 }  // namespace
 }  // namespace pykora::binary

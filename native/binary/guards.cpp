@@ -4,18 +4,16 @@
 #include "common/globals.hpp"
 
 namespace pykora::binary {
-
-Originals originals;
-
 namespace {
 
 bool numpy_holds(PyObject* globals) {
-  if (!holds(globals, names.np, originals.numpy)) {
+  const State& s = state();
+  if (!holds(globals, s.names.np, s.originals.numpy)) {
     return false;
   }
-  PyObject* numpy_dict = PyModule_GetDict(originals.numpy);
+  PyObject* numpy_dict = PyModule_GetDict(s.originals.numpy);
   for (int i = 0; i < kNumpyAttrCount; ++i) {
-    if (!holds(numpy_dict, names.numpy_attr[i], originals.numpy_attr[i])) {
+    if (!holds(numpy_dict, s.names.numpy_attr[i], s.originals.numpy_attr[i])) {
       return false;
     }
   }
@@ -23,9 +21,10 @@ bool numpy_holds(PyObject* globals) {
 }
 
 bool builtins_hold(PyObject* globals) {
+  const State& s = state();
   for (int i = 0; i < kBuiltinCount; ++i) {
-    if (!holds(globals, names.builtin[i], nullptr) ||
-        !holds(builtins_namespace(), names.builtin[i], originals.builtin[i])) {
+    if (!holds(globals, s.names.builtin[i], nullptr) ||
+        !holds(shared_state().builtins, s.names.builtin[i], s.originals.builtin[i])) {
       return false;
     }
   }
@@ -33,11 +32,12 @@ bool builtins_hold(PyObject* globals) {
 }
 
 bool splitter_holds(PyObject* globals) {
-  return holds(globals, names.split_vector_blocks, originals.splitter);
+  const State& s = state();
+  return holds(globals, s.names.split_vector_blocks, s.originals.splitter);
 }
 
 bool f8_le_holds(PyObject* globals) {
-  PyObject* dtype = PyDict_GetItemWithError(globals, names.F8_LE);
+  PyObject* dtype = PyDict_GetItemWithError(globals, state().names.F8_LE);
   if (dtype == nullptr) {
     PyErr_Clear();
     return false;
@@ -46,14 +46,16 @@ bool f8_le_holds(PyObject* globals) {
 }
 
 bool path_reading_holds(PyObject* path_type, PyObject* p) {
+  const State& s = state();
+  const Originals& originals = s.originals;
   if (path_type == nullptr || p == nullptr || path_type != originals.path_type ||
       originals.read_bytes == nullptr || originals.io_open == nullptr ||
-      find_in_mro(Py_TYPE(p), names.read_bytes) != originals.read_bytes ||
-      find_in_mro(Py_TYPE(p), names.open) != originals.open) {
+      find_in_mro(Py_TYPE(p), s.names.read_bytes) != originals.read_bytes ||
+      find_in_mro(Py_TYPE(p), s.names.open) != originals.open) {
     return false;
   }
-  return holds(originals.open_globals, names.io, originals.pathlib_io) &&
-         holds(PyModule_GetDict(originals.pathlib_io), names.open, originals.io_open);
+  return holds(originals.open_globals, s.names.io, originals.pathlib_io) &&
+         holds(PyModule_GetDict(originals.pathlib_io), s.names.open, originals.io_open);
 }
 
 // Path.open ends in `io.open(self, ...)`, with `io` looked up in the
@@ -61,7 +63,7 @@ bool path_reading_holds(PyObject* path_type, PyObject* p) {
 // pathlib._local from 3.13. Where Path.open is not a Python function whose
 // namespace binds a module `io` with an `open`, nothing is captured, and no
 // read ever takes the native route.
-void capture_io_open() {
+void capture_io_open(const Names& names, Originals& originals) {
   if (originals.open == nullptr || !PyFunction_Check(originals.open)) {
     return;
   }
@@ -94,6 +96,7 @@ bool route_open(Route route, const GuardSubject& subject) {
 }
 
 void capture_originals(PyObject* module) {
+  const Names& names = state().names;
   PyObject* globals = checked(PyModule_GetDict(module));
   Object numpy = global(globals, names.np);
   Object path_type = global(globals, names.Path);
@@ -108,7 +111,7 @@ void capture_originals(PyObject* module) {
   }
   Object builtin[kBuiltinCount];
   for (int i = 0; i < kBuiltinCount; ++i) {
-    builtin[i] = global(builtins_namespace(), names.builtin[i]);
+    builtin[i] = global(shared_state().builtins, names.builtin[i]);
   }
   const double nan = PyFloat_AsDouble(numpy_attr[kNan].get());
   if (nan == -1.0) {
@@ -120,10 +123,11 @@ void capture_originals(PyObject* module) {
   }
 
   // Everything is found: keep it for the life of the process.
+  Originals& originals = state().originals;
   auto* path_cls = reinterpret_cast<PyTypeObject*>(path_type.get());
   originals.read_bytes = Py_XNewRef(find_in_mro(path_cls, names.read_bytes));
   originals.open = Py_XNewRef(find_in_mro(path_cls, names.open));
-  capture_io_open();
+  capture_io_open(names, originals);
   originals.numpy = numpy.release();
   originals.path_type = path_type.release();
   originals.splitter = splitter.release();

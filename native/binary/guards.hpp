@@ -26,8 +26,7 @@
 
 #include <cstddef>
 
-#include "binary/names.hpp"
-#include "binary/numpy_api.hpp"
+#include "binary/state.hpp"
 #include "common/routes.hpp"
 
 namespace pykora::binary {
@@ -84,26 +83,7 @@ struct GuardSubject {
 // Whether `route` may be taken now.
 bool route_open(Route route, const GuardSubject& subject);
 
-// The objects the module was created with; read by the native routes, which
-// may use them only while their guard holds.
-struct Originals {
-  PyObject* numpy;
-  PyObject* numpy_attr[kNumpyAttrCount];
-  PyObject* builtin[kBuiltinCount];
-  PyObject* path_type;           // pathlib.Path
-  PyObject* read_bytes;          // pathlib.Path.read_bytes
-  PyObject* open;                // pathlib.Path.open
-  PyObject* open_globals;        // namespace of the module defining Path.open
-  PyObject* pathlib_io;          // the io module as Path.open sees it
-  PyObject* io_open;             // io.open, which Path.open calls; null: never read natively
-  PyObject* splitter;            // this module's _split_vector_blocks
-  PyArray_Descr* f8_le;          // the dtype that "<f8" names
-  PyArray_Descr* float64_descr;  // NumPy's own float64 dtype
-  double nan;                    // numpy.nan, bit for bit
-};
-extern Originals originals;
-
-// Captures the originals once the module body has bound its names.
+// Captures state().originals once the module body has bound its names.
 void capture_originals(PyObject* module);
 
 }  // namespace pykora::binary

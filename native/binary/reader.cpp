@@ -24,9 +24,10 @@ namespace {
 constexpr int kOpenFlags = O_RDONLY | O_CLOEXEC;
 
 Object new_stream_array(npy_intp count) {
-  Py_INCREF(originals.f8_le);
-  return Object::steal(PyArray_NewFromDescr(&PyArray_Type, originals.f8_le, 1, &count, nullptr,
-                                            nullptr, 0, nullptr));
+  PyArray_Descr* f8_le = state().originals.f8_le;
+  Py_INCREF(f8_le);
+  return Object::steal(
+      PyArray_NewFromDescr(&PyArray_Type, f8_le, 1, &count, nullptr, nullptr, 0, nullptr));
 }
 
 std::byte* bytes_of(const Object& array) {
@@ -39,7 +40,9 @@ std::byte* bytes_of(const Object& array) {
   Object sample =
       Object::steal(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(remainder)));
   std::memset(PyBytes_AS_STRING(sample.get()), 0, remainder);
-  Object::borrow(originals.numpy_attr[kFrombuffer]).call_with_keyword(names.dtype, dtype, sample);
+  const State& s = state();
+  Object::borrow(s.originals.numpy_attr[kFrombuffer])
+      .call_with_keyword(s.names.dtype, dtype, sample);
   PyErr_SetString(PyExc_ValueError, "buffer size must be a multiple of element size");
   throw PythonError{};
 }
@@ -175,7 +178,7 @@ Object read_native(PyObject* globals, PyObject* p) {
     return Object::steal(PyArray_SimpleNew(1, &count, NPY_DOUBLE));
   }
   if (total % sizeof(double) != 0) {
-    raise_ragged_payload(total % sizeof(double), global(globals, names.F8_LE).get());
+    raise_ragged_payload(total % sizeof(double), global(globals, state().names.F8_LE).get());
   }
   return stream_array(contents);
 }
@@ -183,6 +186,7 @@ Object read_native(PyObject* globals, PyObject* p) {
 // if not data: return np.empty((0,), dtype=np.float64)
 // return np.frombuffer(data, dtype=_F8_LE).copy()
 Object decode_payload(PyObject* globals, const Object& data) {
+  const Names& names = state().names;
   if (!data.truth()) {
     Object np = global(globals, names.np);
     Object empty = np.attr(names.numpy_attr[kEmpty]);
@@ -202,6 +206,7 @@ Object decode_payload(PyObject* globals, const Object& data) {
 
 PyObject* read_binary_file(Function* self, PyObject* const* args, Py_ssize_t, PyObject*) {
   PyObject* globals = self->globals;
+  const Names& names = state().names;
   // p = Path(path)
   Object path_type = global(globals, names.Path);
   Object p = path_type(args[0]);

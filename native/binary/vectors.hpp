@@ -28,7 +28,8 @@ Object dense_module_level(PyObject* globals, const Object& blocks);
 Object list_module_level(PyObject* globals, const Object& blocks);
 
 // Compiles the generator expression of kora_interpret_vector's module-level
-// route, once, with `module`'s namespace as its globals.
+// route into state().row_counts, once, with `module`'s namespace as its
+// globals.
 void compile_module_level_code(PyObject* module);
 
 }  // namespace pykora::binary

@@ -4,7 +4,7 @@
 // rebound `np`, splitter or builtin takes effect at once. Each statement is
 // one sub-expression, in the order Python evaluates them; the comments give
 // the line of Python each block stands for.
-#include "binary/names.hpp"
+#include "binary/state.hpp"
 #include "binary/vectors.hpp"
 #include "common/globals.hpp"
 #include "common/python_code.hpp"
@@ -21,15 +21,16 @@ constexpr const char kRowCountsSource[] =
     "def kora_interpret_vector(blocks):\n"
     "    return (block[1].shape[0] for block in blocks)\n";
 
-PyObject* g_row_counts = nullptr;
-
 // np.<attr>, looking up `np` at this use
 Object np_attr(PyObject* globals, NumpyAttr attr) {
+  const Names& names = state().names;
   Object np = global(globals, names.np);
   return np.attr(names.numpy_attr[attr]);
 }
 
-Object builtin(PyObject* globals, Builtin which) { return global(globals, names.builtin[which]); }
+Object builtin(PyObject* globals, Builtin which) {
+  return global(globals, state().names.builtin[which]);
+}
 
 // The key of obj[:stop, column]; a null stop gives obj[:, column].
 Object column_key(PyObject* stop, const Object& column) {
@@ -39,14 +40,16 @@ Object column_key(PyObject* stop, const Object& column) {
 }  // namespace
 
 void compile_module_level_code(PyObject* module) {
-  if (g_row_counts == nullptr) {
-    g_row_counts = compile_function(kRowCountsSource, "<pykora.binary>", "kora_interpret_vector",
+  State& s = state();
+  if (s.row_counts == nullptr) {
+    s.row_counts = compile_function(kRowCountsSource, "<pykora.binary>", "kora_interpret_vector",
                                     checked(PyModule_GetDict(module)))
                        .release();
   }
 }
 
 Object split_module_level(PyObject* globals, PyObject* vec) {
+  const Names& names = state().names;
   // arr = np.asarray(vec, dtype=np.float64).ravel()
   Object asarray = np_attr(globals, kAsarray);
   Object float64 = np_attr(globals, kFloat64);
@@ -56,6 +59,7 @@ Object split_module_level(PyObject* globals, PyObject* vec) {
 }
 
 Object split_loop_module_level(PyObject* globals, const Object& arr) {
+  const Names& names = state().names;
   const Object zero = integer(0);
   const Object one = integer(1);
   const Object two = integer(2);
@@ -95,6 +99,7 @@ Object split_loop_module_level(PyObject* globals, const Object& arr) {
 
 Object pairs_module_level(PyObject* globals, const Object& arr, Object& i, const Object& n,
                           const Object& count) {
+  const Names& names = state().names;
   const Object two = integer(2);
   // needed = 2 * n
   Object needed = two * n;
@@ -125,11 +130,12 @@ Object pairs_module_level(PyObject* globals, const Object& arr, Object& i, const
 }
 
 Object call_splitter(PyObject* globals, PyObject* vec) {
-  Object splitter = global(globals, names.split_vector_blocks);
+  Object splitter = global(globals, state().names.split_vector_blocks);
   return splitter(vec);
 }
 
 Object dense_module_level(PyObject* globals, const Object& blocks) {
+  const Names& names = state().names;
   const Object zero = integer(0);
   const Object one = integer(1);
   const Object two = integer(2);
@@ -149,7 +155,7 @@ Object dense_module_level(PyObject* globals, const Object& blocks) {
   }
   // max_rows = max(block[1].shape[0] for block in blocks)
   Object max = builtin(globals, kMax);
-  Object row_counts = Object::borrow(g_row_counts)(blocks);
+  Object row_counts = Object::borrow(state().row_counts)(blocks);
   Object max_rows = max(row_counts);
   // n_blocks = len(blocks)
   len = builtin(globals, kLen);
@@ -221,7 +227,7 @@ Object list_module_level(PyObject*, const Object& blocks) {
   Object out = Object::steal(PyList_New(0));
   for (const Object& block : iterate(blocks)) {
     auto [idx, pairs] = unpack_pair(block);
-    Object copy = pairs.method(names.copy);
+    Object copy = pairs.method(state().names.copy);
     checked(PyList_Append(out.get(), copy.get()));
   }
   return out;

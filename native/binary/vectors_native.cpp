@@ -28,7 +28,7 @@ constexpr std::uint64_t kNativePaddingRows = std::uint64_t{1} << 24;
 // metadata is replaced by the plain one.
 bool is_plain_float64_array(PyObject* vec) {
   return PyArray_CheckExact(vec) &&
-         PyArray_DESCR(reinterpret_cast<PyArrayObject*>(vec)) == originals.float64_descr;
+         PyArray_DESCR(reinterpret_cast<PyArrayObject*>(vec)) == state().originals.float64_descr;
 }
 
 // Up to this many items, a list or tuple is looked through before it is
@@ -67,8 +67,9 @@ Object flat_float64(PyObject* vec) {
   if (is_plain_float64_array(vec)) {
     arr = Object::borrow(vec);
   } else {
-    arr = Object::borrow(originals.numpy_attr[kAsarray])
-              .call_with_keyword(names.dtype, originals.numpy_attr[kFloat64], vec);
+    const State& s = state();
+    arr = Object::borrow(s.originals.numpy_attr[kAsarray])
+              .call_with_keyword(s.names.dtype, s.originals.numpy_attr[kFloat64], vec);
     if (!PyArray_CheckExact(arr.get())) {
       PyErr_SetString(PyExc_TypeError, "numpy.asarray returned a non-array");
       throw PythonError{};
@@ -147,7 +148,7 @@ double* data_of(const Object& array) {
 // A new (rows, 2) array holding block `b`'s pairs.
 Object copy_of_pairs(const ScannedVector& v, const core::Block& b) {
   Object out = new_float64(static_cast<npy_intp>(b.rows), 2);
-  core::copy_pairs(v.values, b, data_of(out), originals.nan);
+  core::copy_pairs(v.values, b, data_of(out), state().originals.nan);
   return out;
 }
 
@@ -206,7 +207,8 @@ Object dense_native(const ScannedVector& v) {
     return zeros_float64(0, cols);
   }
   Object out = new_float64(rows, cols);
-  core::fill_dense(v.values, blocks, static_cast<size_t>(rows), data_of(out), originals.nan);
+  core::fill_dense(v.values, blocks, static_cast<size_t>(rows), data_of(out),
+                   state().originals.nan);
   return out;
 }
 

@@ -4,7 +4,7 @@
 
 #include <array>
 
-#include "common/function.hpp"
+#include "common/function_def.hpp"
 
 namespace pykora {
 

@@ -1,5 +1,6 @@
-// Public C API replacements for what the interpreter only offers privately,
-// or only from a later version on, so that every supported CPython builds.
+// Version shims: public C API replacements for what the interpreter only
+// offers privately, or only from a later version on, so that every
+// supported CPython builds. Nothing else belongs here.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
@@ -74,35 +75,6 @@ inline PyObject* find_in_mro(PyTypeObject* type, PyObject* name) {
     }
   }
   return nullptr;
-}
-
-// Removes the outermost entry from the traceback of the exception being
-// raised: the frame of a helper that raised it on the caller's behalf.
-inline void drop_outermost_traceback_entry() {
-#if PY_VERSION_HEX >= 0x030C0000
-  PyObject* exc = PyErr_GetRaisedException();
-#else
-  PyObject *type = nullptr, *exc = nullptr, *tb = nullptr;
-  PyErr_Fetch(&type, &exc, &tb);
-  PyErr_NormalizeException(&type, &exc, &tb);
-  if (exc != nullptr && tb != nullptr) {
-    PyException_SetTraceback(exc, tb);
-  }
-  Py_XDECREF(tb);
-#endif
-  if (exc != nullptr) {
-    Ref outermost = Ref::steal(PyException_GetTraceback(exc));
-    Ref rest = outermost ? Ref::steal(PyObject_GetAttrString(outermost.get(), "tb_next")) : Ref();
-    if (rest) {
-      PyException_SetTraceback(exc, rest.get());
-    }
-  }
-#if PY_VERSION_HEX >= 0x030C0000
-  PyErr_SetRaisedException(exc);
-#else
-  Ref remaining = exc != nullptr ? Ref::steal(PyException_GetTraceback(exc)) : Ref();
-  PyErr_Restore(type, exc, remaining.release());
-#endif
 }
 
 }  // namespace pykora

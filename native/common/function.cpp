@@ -32,6 +32,7 @@ PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t 
 
 int function_traverse(PyObject* obj, visitproc visit, void* arg) {
   auto* self = reinterpret_cast<Function*>(obj);
+  Py_VISIT(Py_TYPE(obj));  // a heap type, held by each of its instances
   Py_VISIT(self->globals);
   Py_VISIT(self->name);
   Py_VISIT(self->qualname);
@@ -55,12 +56,14 @@ int function_clear(PyObject* obj) {
 }
 
 void function_dealloc(PyObject* obj) {
+  PyTypeObject* type = Py_TYPE(obj);
   PyObject_GC_UnTrack(obj);
   if (reinterpret_cast<Function*>(obj)->weakreflist != nullptr) {
     PyObject_ClearWeakRefs(obj);
   }
   function_clear(obj);
   PyObject_GC_Del(obj);
+  Py_DECREF(type);  // the reference the instance held since its creation
 }
 
 PyObject* function_repr(PyObject* obj) {
@@ -204,38 +207,55 @@ PyGetSetDef function_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-PyMemberDef function_members[] = {
-    {"__module__", T_OBJECT, offsetof(Function, module), 0, nullptr},
-    {nullptr, 0, 0, 0, nullptr},
-};
-
 PyMethodDef function_methods[] = {
     {"__reduce__", function_reduce, METH_NOARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
-PyTypeObject function_type = [] {
-  PyTypeObject type{PyVarObject_HEAD_INIT(nullptr, 0)};
-  type.tp_name = "pykora.native_function";
-  type.tp_basicsize = sizeof(Function);
-  type.tp_dealloc = function_dealloc;
-  type.tp_vectorcall_offset = offsetof(Function, vectorcall);
-  type.tp_repr = function_repr;
-  type.tp_call = PyVectorcall_Call;
-  type.tp_getattro = PyObject_GenericGetAttr;
-  type.tp_setattro = PyObject_GenericSetAttr;
-  type.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL |
-                  Py_TPFLAGS_METHOD_DESCRIPTOR;
-  type.tp_descr_get = function_descr_get;
-  type.tp_traverse = function_traverse;
-  type.tp_clear = function_clear;
-  type.tp_weaklistoffset = offsetof(Function, weakreflist);
-  type.tp_methods = function_methods;
-  type.tp_members = function_members;
-  type.tp_getset = function_getset;
-  type.tp_dictoffset = offsetof(Function, dict);
-  return type;
-}();
+// Members the PyType_Spec declares by offset: where the instance keeps its
+// vectorcall entry, its __dict__ and its weak references, and __module__.
+PyMemberDef function_members[] = {
+    {"__vectorcalloffset__", T_PYSSIZET, offsetof(Function, vectorcall), READONLY, nullptr},
+    {"__dictoffset__", T_PYSSIZET, offsetof(Function, dict), READONLY, nullptr},
+    {"__weaklistoffset__", T_PYSSIZET, offsetof(Function, weakreflist), READONLY, nullptr},
+    {"__module__", T_OBJECT, offsetof(Function, module), 0, nullptr},
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+PyType_Slot function_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(function_dealloc)},
+    {Py_tp_repr, reinterpret_cast<void*>(function_repr)},
+    {Py_tp_call, reinterpret_cast<void*>(PyVectorcall_Call)},
+    {Py_tp_descr_get, reinterpret_cast<void*>(function_descr_get)},
+    {Py_tp_traverse, reinterpret_cast<void*>(function_traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(function_clear)},
+    {Py_tp_methods, function_methods},
+    {Py_tp_members, function_members},
+    {Py_tp_getset, function_getset},
+    {0, nullptr},
+};
+
+// The function type of `module`, named after it. Like a static type, it is
+// immutable and cannot be instantiated or subclassed from Python: its
+// functions are made only here.
+Object new_function_type(PyObject* module) {
+  Object module_name = Object::steal(PyObject_GetAttrString(module, "__name__"));
+  Object name = Object::steal(PyUnicode_FromFormat("%U.native_function", module_name.get()));
+  const char* utf8 = PyUnicode_AsUTF8(name.get());  // copied by the type
+  if (utf8 == nullptr) {
+    throw PythonError{};
+  }
+  PyType_Spec spec = {
+      utf8,
+      static_cast<int>(sizeof(Function)),
+      0,
+      Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL |
+          Py_TPFLAGS_METHOD_DESCRIPTOR | Py_TPFLAGS_IMMUTABLETYPE |
+          Py_TPFLAGS_DISALLOW_INSTANTIATION,
+      function_slots,
+  };
+  return Object::steal(PyType_FromSpec(&spec));
+}
 
 Object new_annotations(const FunctionDef& def) {
   Object dict = Object::steal(PyDict_New());
@@ -245,16 +265,15 @@ Object new_annotations(const FunctionDef& def) {
   return dict;
 }
 
-// The function described by `def`, bound to the namespace and the name of
-// `module`.
-Object new_function(const FunctionDef& def, PyObject* module) {
-  checked(PyType_Ready(&function_type));
+// The function described by `def`, of type `type`, bound to the namespace
+// and the name of `module`.
+Object new_function(const Object& type, const FunctionDef& def, PyObject* module) {
   PyObject* globals = checked(PyModule_GetDict(module));
   Object module_name = Object::steal(PyObject_GetAttrString(module, "__name__"));
   Object name = Object::steal(PyUnicode_InternFromString(def.name));
   Object doc = def.doc == nullptr ? Object::borrow(Py_None) : text(def.doc);
   Object annotations = new_annotations(def);
-  auto* self = PyObject_GC_New(Function, &function_type);
+  auto* self = PyObject_GC_New(Function, reinterpret_cast<PyTypeObject*>(type.get()));
   checked(reinterpret_cast<PyObject*>(self));
   self->vectorcall = function_vectorcall;
   self->def = &def;
@@ -273,8 +292,9 @@ Object new_function(const FunctionDef& def, PyObject* module) {
 }  // namespace
 
 void detail::define_functions(PyObject* module, std::span<const FunctionDef> defs) {
+  Object type = new_function_type(module);
   for (const FunctionDef& def : defs) {
-    Object function = new_function(def, module);
+    Object function = new_function(type, def, module);
     checked(PyModule_AddObjectRef(module, def.name, function.get()));
   }
 }

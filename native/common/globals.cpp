@@ -1,18 +1,14 @@
 #include "common/globals.hpp"
 
+#include "common/state.hpp"
+
 namespace pykora {
-namespace {
-
-PyObject* g_builtins = nullptr;
-
-}  // namespace
-
-PyObject* builtins_namespace() { return g_builtins; }
 
 void init_builtins_namespace() {
-  if (g_builtins == nullptr) {
+  SharedState& shared = shared_state();
+  if (shared.builtins == nullptr) {
     Object module = Object::steal(PyImport_ImportModule("builtins"));
-    g_builtins = Py_NewRef(PyModule_GetDict(module.get()));
+    shared.builtins = Py_NewRef(PyModule_GetDict(module.get()));
   }
 }
 
@@ -20,7 +16,7 @@ Object global(PyObject* globals, PyObject* name) {
   PyObject* value = PyDict_GetItemWithError(globals, name);
   if (value == nullptr) {
     throw_if_error_set();
-    value = PyDict_GetItemWithError(g_builtins, name);
+    value = PyDict_GetItemWithError(shared_state().builtins, name);
   }
   if (value == nullptr) {
     throw_if_error_set();

@@ -5,9 +5,9 @@
 
 namespace pykora {
 
-// The builtins namespace that module code falls back on for a name it does
-// not bind itself; set up when the first module is created.
-PyObject* builtins_namespace();
+// Sets shared_state().builtins, the builtins namespace that module code
+// falls back on for a name it does not bind itself; run when a module is
+// created.
 void init_builtins_namespace();
 
 // A module-level name at the moment of use: the module namespace first,

@@ -1,5 +1,6 @@
 // Tables of interned names: the module globals, attributes and texts that a
-// module's functions look up, made once per process.
+// module's functions look up, made once per process and kept in the
+// module's state (state.hpp).
 //
 // A module declares its names once, as an X-list of (member, text), and
 // generates both the struct that holds them and the table that fills it, so
@@ -12,8 +13,11 @@
 //
 // Names looked up in a loop (a guard's list of NumPy attributes) live in an
 // array indexed by an enum generated from an X-list of its own.
-// intern_names() fills both, and verify_interned() checks, as the module is
-// created, that every slot holds its name.
+// intern_names() fills both: every slot, or it throws when a name cannot
+// be made. That the lists cover every member of the struct is checked
+// when the module is compiled, by comparing sizes:
+//
+//   static_assert(sizeof(MyNames) == std::size(kMyNames) * sizeof(PyObject*));
 #pragma once
 
 #include <cstddef>
@@ -32,7 +36,9 @@ struct InternedName {
 #define PYKORA_NAME_ENUMERATOR(enumerator, text) enumerator,
 #define PYKORA_NAME_TEXT(member, text) text,
 
-// Interns each text into its member; kept for the life of the process.
+// Interns each text into its member; kept for the life of the process. A
+// slot filled already (by an import that failed later on and is now tried
+// again) is kept.
 template <typename Names, size_t N>
 void intern_names(Names& names, const InternedName<Names> (&table)[N]) {
   for (const InternedName<Names>& entry : table) {
@@ -47,33 +53,6 @@ void intern_names(PyObject* (&slots)[N], const char* const (&texts)[N]) {
   for (size_t i = 0; i < N; ++i) {
     if (slots[i] == nullptr) {
       slots[i] = checked(PyUnicode_InternFromString(texts[i]));
-    }
-  }
-}
-
-// Raises SystemError naming the first entry still empty: a table that misses
-// a member would otherwise crash at the member's first use.
-[[noreturn]] inline void raise_missing_name(const char* module, const char* text) {
-  PyErr_Format(PyExc_SystemError, "%s: the interned name '%s' was never made", module, text);
-  throw PythonError{};
-}
-
-template <typename Names, size_t N>
-void verify_interned(const char* module, const Names& names,
-                     const InternedName<Names> (&table)[N]) {
-  for (const InternedName<Names>& entry : table) {
-    if (names.*entry.member == nullptr) {
-      raise_missing_name(module, entry.text);
-    }
-  }
-}
-
-template <size_t N>
-void verify_interned(const char* module, PyObject* const (&slots)[N],
-                     const char* const (&texts)[N]) {
-  for (size_t i = 0; i < N; ++i) {
-    if (slots[i] == nullptr) {
-      raise_missing_name(module, texts[i]);
     }
   }
 }

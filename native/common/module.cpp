@@ -7,37 +7,37 @@
 
 namespace pykora {
 
-PyObject* create_singleton(ModuleSingleton& singleton, PyObject* spec) noexcept {
+PyObject* create_singleton(ModuleState& state, PyObject* spec) noexcept {
   return guarded_call([&]() -> PyObject* {
     const std::int64_t interpreter = PyInterpreterState_GetID(PyInterpreterState_Get());
     if (interpreter == -1) {
       throw PythonError{};
     }
     std::int64_t owner = -1;
-    if (!singleton.owner_interpreter.compare_exchange_strong(owner, interpreter) &&
+    if (!state.owner_interpreter.compare_exchange_strong(owner, interpreter) &&
         owner != interpreter) {
       PyErr_SetString(PyExc_ImportError,
                       "Interpreter change detected - this module can only be loaded into one "
                       "interpreter per process.");
       throw PythonError{};
     }
-    if (singleton.module != nullptr) {
+    if (state.module != nullptr) {
 #if PY_VERSION_HEX < 0x030C0000
       // The interpreter drops the module's state pointer as soon as this
       // returns and allocates a fresh one before running the exec slot; free
       // the old one so that re-imports do not leak it.
-      PyMem_Free(PyModule_GetState(singleton.module));
+      PyMem_Free(PyModule_GetState(state.module));
 #endif
-      return Py_NewRef(singleton.module);
+      return Py_NewRef(state.module);
     }
     Object name = Object::steal(PyObject_GetAttrString(spec, "name"));
     return checked(PyModule_NewObject(name.get()));
   });
 }
 
-int exec_singleton(ModuleSingleton& singleton, PyObject* module, ModuleBody* body) noexcept {
-  if (singleton.module != nullptr) {
-    if (singleton.module == module) {
+int exec_singleton(ModuleState& state, PyObject* module, ModuleBody* body) noexcept {
+  if (state.module != nullptr) {
+    if (state.module == module) {
       return 0;  // re-import or reload: the body has run already
     }
     PyErr_Format(PyExc_ImportError,
@@ -47,7 +47,7 @@ int exec_singleton(ModuleSingleton& singleton, PyObject* module, ModuleBody* bod
   }
   // Held for the life of the process; dropped again if the body fails, so
   // that no half-built module is handed out by a later import.
-  singleton.module = Py_NewRef(module);
+  state.module = Py_NewRef(module);
   const int status = guarded_call([&] {
     init_builtins_namespace();
     init_python_code();
@@ -57,8 +57,8 @@ int exec_singleton(ModuleSingleton& singleton, PyObject* module, ModuleBody* bod
   if (status < 0) {
     // Nothing was loaded, so the interpreter does not keep the module: the
     // next one to import it (this one or another) starts afresh.
-    Py_CLEAR(singleton.module);
-    singleton.owner_interpreter.store(-1);
+    Py_CLEAR(state.module);
+    state.owner_interpreter.store(-1);
   }
   return status;
 }

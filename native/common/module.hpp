@@ -6,21 +6,11 @@
 // again. Another (sub-)interpreter of the process cannot load it.
 #pragma once
 
-#include <atomic>
-#include <cstdint>
 #include <initializer_list>
 
-#include "common/ref.hpp"
+#include "common/state.hpp"
 
 namespace pykora {
-
-struct ModuleSingleton {
-  PyObject* module = nullptr;  // the module whose body has run, once it has
-  // The interpreter that first imported the module. Atomic because the
-  // import of another interpreter, which may run under a GIL of its own,
-  // reads it to refuse that interpreter.
-  std::atomic<std::int64_t> owner_interpreter{-1};
-};
 
 // A module body: binds the module's names in order, as the statements of a
 // Python module would, and throws when one of them fails.
@@ -29,17 +19,17 @@ using ModuleBody = void(PyObject* module);
 // The module's create and exec slots: the boundaries where module creation
 // returns to the interpreter. The exec slot sets up what the shared code
 // needs before it runs the body the first time.
-PyObject* create_singleton(ModuleSingleton& singleton, PyObject* spec) noexcept;
-int exec_singleton(ModuleSingleton& singleton, PyObject* module, ModuleBody* body) noexcept;
+PyObject* create_singleton(ModuleState& state, PyObject* spec) noexcept;
+int exec_singleton(ModuleState& state, PyObject* module, ModuleBody* body) noexcept;
 
-// Multi-phase init slots of a module whose body is `Body`; each module
-// instantiates this with its own singleton.
-template <ModuleSingleton& Singleton, ModuleBody* Body>
+// Multi-phase init slots of a module whose state is `StateOf()` (the
+// module's `state` accessor) and whose body is `Body`.
+template <auto StateOf, ModuleBody* Body>
 struct SingletonSlots {
   static PyObject* create(PyObject* spec, PyModuleDef*) {
-    return create_singleton(Singleton, spec);
+    return create_singleton(StateOf(), spec);
   }
-  static int exec(PyObject* module) { return exec_singleton(Singleton, module, Body); }
+  static int exec(PyObject* module) { return exec_singleton(StateOf(), module, Body); }
   static inline PyModuleDef_Slot slots[] = {
       {Py_mod_create, reinterpret_cast<void*>(&create)},
       {Py_mod_exec, reinterpret_cast<void*>(&exec)},
@@ -56,24 +46,31 @@ struct SingletonSlots {
 #endif
       {0, nullptr},
   };
-
-  // The definition carries no docstring: the interpreter would write it
-  // into the existing module again at every re-import, over whatever a user
-  // assigned. The module body sets it, once.
-  static PyModuleDef definition(const char* name) {
-    return {
-        PyModuleDef_HEAD_INIT,
-        name,
-        nullptr,
-        0,  // no per-module state: the module exists once per process
-        nullptr,
-        slots,
-        nullptr,
-        nullptr,
-        nullptr,
-    };
-  }
 };
+
+// The definition of the module `name`, created once per process with the
+// state `StateOf()` and the body `Body`:
+//
+//   PyModuleDef module_def = module_definition<state, module_body>("pykora.m");
+//   PyMODINIT_FUNC PyInit_m() { return PyModuleDef_Init(&module_def); }
+//
+// It carries no docstring: the interpreter would write it into the existing
+// module again at every re-import, over whatever a user assigned. The
+// module body sets it, once.
+template <auto StateOf, ModuleBody* Body>
+PyModuleDef module_definition(const char* name) {
+  return {
+      PyModuleDef_HEAD_INIT,
+      name,
+      nullptr,
+      0,  // no per-module state: the module exists once per process (state.hpp)
+      nullptr,
+      SingletonSlots<StateOf, Body>::slots,
+      nullptr,
+      nullptr,
+      nullptr,
+  };
+}
 
 // The statements of a module body; each throws when it fails.
 

@@ -1,7 +1,5 @@
 #include "common/object.hpp"
 
-#include "common/python_code.hpp"
-
 namespace pykora {
 
 Object Object::at(Py_ssize_t index) const { return (*this)[integer(index)]; }
@@ -21,16 +19,6 @@ Object list(std::initializer_list<PyObject*> items) {
 
 Object slice(PyObject* start, PyObject* stop) {
   return Object::steal(PySlice_New(start, stop, nullptr));
-}
-
-std::pair<Object, Object> unpack_pair(const Object& obj) {
-  PyObject* raw = obj.get();
-  // A 2-tuple unpacks without running anything of anyone's; everything else
-  // goes through the interpreter, with its own errors.
-  if (PyTuple_CheckExact(raw) && PyTuple_GET_SIZE(raw) == 2) {
-    return {Object::borrow(PyTuple_GET_ITEM(raw, 0)), Object::borrow(PyTuple_GET_ITEM(raw, 1))};
-  }
-  return interpreter_unpack_pair(obj);
 }
 
 }  // namespace pykora

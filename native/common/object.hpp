@@ -165,10 +165,6 @@ Object list(std::initializer_list<PyObject*> items);
 // start:stop; a null bound is left out, as in `[:stop]`.
 Object slice(PyObject* start, PyObject* stop);
 
-// `a, b = obj`, as the running interpreter unpacks: its errors and their
-// wording are the interpreter's own (common/python_code.hpp).
-std::pair<Object, Object> unpack_pair(const Object& obj);
-
 // `for item in obj:` as a C++ range: iter(obj) on entry, next() per turn.
 class Iteration {
  public:

@@ -17,6 +17,7 @@
 #include "common/function.hpp"
 #include "common/module.hpp"
 #include "common/object.hpp"
+#include "common/state.hpp"
 #include "core/vector_blocks.hpp"
 
 namespace pykora::layout {
@@ -56,7 +57,10 @@ T* data_of(const Object& array) {
 }
 
 PyObject* block_layout(Function*, PyObject* const* args, Py_ssize_t, PyObject*) {
-  Object converted = Object::steal(PyArray_FROMANY(args[0], NPY_DOUBLE, 0, 0, NPY_ARRAY_CARRAY_RO));
+  // Cast whatever the decoders' np.asarray(vec, dtype=np.float64) casts (object,
+  // complex, long double, text), with NumPy's own errors and warnings.
+  Object converted = Object::steal(
+      PyArray_FROMANY(args[0], NPY_DOUBLE, 0, 0, NPY_ARRAY_CARRAY_RO | NPY_ARRAY_FORCECAST));
   auto* arr = reinterpret_cast<PyArrayObject*>(converted.get());
   const std::span<const double> values(static_cast<const double*>(PyArray_DATA(arr)),
                                        static_cast<std::size_t>(PyArray_SIZE(arr)));
@@ -107,10 +111,13 @@ void module_body(PyObject* module) {
   define_functions<kFunctions>(module);
 }
 
-ModuleSingleton singleton;
-using Slots = SingletonSlots<singleton, module_body>;
+// The module keeps nothing beyond what every module keeps.
+ModuleState& state() {
+  static constinit ModuleState instance;
+  return instance;
+}
 
-PyModuleDef module_def = Slots::definition("pykora._layout");
+PyModuleDef module_def = module_definition<state, module_body>("pykora._layout");
 
 }  // namespace
 }  // namespace pykora::layout

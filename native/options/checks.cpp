@@ -9,20 +9,21 @@ namespace {
 
 // kora_get_option(key)
 Object get_option(PyObject* globals, PyObject* key) {
-  Object lookup = global(globals, names.get_option);
+  Object lookup = global(globals, state().names.get_option);
   return lookup(key);
 }
 
 // _KORA_OPTIONS[key] = value, with `value` already computed: the store is
 // looked up only now, as the assignment looks it up after its right side.
 void store_value(PyObject* globals, PyObject* key, const Object& value) {
-  Object store = global(globals, names.store);
+  Object store = global(globals, state().names.store);
   store.set_item(Object::borrow(key), value);
 }
 
 // warnings.warn, looked up before its argument is built, as the call
 // `warnings.warn(<message>)` does.
 Object warn_function(PyObject* globals) {
+  const Names& names = state().names;
   Object warnings = global(globals, names.warnings);
   return warnings.attr(names.warn);
 }
@@ -37,6 +38,7 @@ Object framed(const char* head, const Object& value, const char* tail) {
 
 // os.path.exists(arg)
 bool path_exists(PyObject* globals, const Object& arg) {
+  const Names& names = state().names;
   Object os = global(globals, names.os);
   Object path = os.attr(names.path);
   Object exists = path.attr(names.exists);
@@ -46,24 +48,20 @@ bool path_exists(PyObject* globals, const Object& arg) {
 
 // _KORA_OPTIONS["malloc.lib"] = kora_get_option_default()["malloc.lib"]
 void restore_malloc_default(PyObject* globals) {
+  PyObject* malloc_lib = state().names.malloc_lib;
   Defaults defaults(globals);
-  Object value;
-  if (defaults.rebound()) {
-    value = defaults.rebound()[names.malloc_lib];
-  } else {
-    value = Object::borrow(defaults.table_value(names.malloc_lib));
-  }
-  store_value(globals, names.malloc_lib, value);
+  store_value(globals, malloc_lib, defaults.item(malloc_lib));
 }
 
 void check_mode(PyObject* globals) {
+  const Names& names = state().names;
   // mode = kora_get_option("kora.mode")
   Object mode = get_option(globals, names.kora_mode);
   // if not (mode == "compact" or mode == "classic" or mode == "twostage" or
   //         mode == "experimental"): raise ValueError(...)
   // The tuple's membership test is that chain, in that order; its identity
   // shortcut only ever meets an exact str, whose == nobody can observe.
-  if (!contains(table.modes, mode)) {
+  if (!contains(state().table.modes, mode)) {
     PyErr_SetString(PyExc_ValueError,
                     "Invalid 'kora.mode'. Must be 'compact', 'classic', 'twostage', or "
                     "'experimental'.");
@@ -77,6 +75,7 @@ void check_mode(PyObject* globals) {
 
 // isinstance(arg, str) and arg.startswith("/")
 bool is_absolute_text(const Object& arg) {
+  const Names& names = state().names;
   if (!PyUnicode_Check(arg.get())) {
     return false;
   }
@@ -88,6 +87,7 @@ bool is_absolute_text(const Object& arg) {
 }
 
 void check_malloc_lib(PyObject* globals) {
+  const Names& names = state().names;
   // arg = kora_get_option("malloc.lib")
   Object arg = get_option(globals, names.malloc_lib);
   // if arg is None or arg == "default":
@@ -110,7 +110,7 @@ void check_malloc_lib(PyObject* globals) {
   }
   // elif not (arg == "default" or arg == "compiler" or arg == "je" or arg == "tc" or
   //           arg == "mi") and not os.path.exists(arg):
-  if (contains(table.malloc_names, arg) || path_exists(globals, arg)) {
+  if (contains(state().table.malloc_names, arg) || path_exists(globals, arg)) {
     return;
   }
   //     warnings.warn("Value for option 'malloc.lib' = " + repr(arg)
@@ -123,6 +123,7 @@ void check_malloc_lib(PyObject* globals) {
 }
 
 void check_working_directory(PyObject* globals) {
+  const Names& names = state().names;
   // wdir = kora_get_option("working.directory")
   Object wdir = get_option(globals, names.working_directory);
   // if isinstance(wdir, str) and _any_mb(wdir):

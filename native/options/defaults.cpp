@@ -53,6 +53,7 @@ Object threads_text(const Object& cpus) {
 Object default_table(PyObject* threads) {
   // Copying the prebuilt table clones its hash table in one step; replacing
   // the thread count keeps the entry in its place.
+  const Table& table = state().table;
   Object dict = Object::steal(PyDict_Copy(table.prototype));
   checked(PyDict_SetItem(dict.get(), table.num_threads_key, threads));
   return dict;
@@ -60,6 +61,7 @@ Object default_table(PyObject* threads) {
 
 // os.cpu_count(), through whatever the module binds as `os` now.
 Object cpu_count(PyObject* globals) {
+  const Names& names = state().names;
   Object os = global(globals, names.os);
   Object function = os.attr(names.cpu_count);
   return function();
@@ -71,7 +73,7 @@ Defaults::Defaults(PyObject* globals) {
   // kCpuCountOnly holds where kDefaultsTable does and more: asked first, it
   // settles the common case with one question.
   if (route_open(Route::kCpuCountOnly, {globals})) {
-    // The module's own helper: os.cpu_count() is all of it that anyone can
+    // The original helper: os.cpu_count() is all of it that anyone can
     // observe; an exact int count cannot fail to format, so the text waits
     // until a caller needs it.
     Object cpus = cpu_count(globals);
@@ -83,12 +85,81 @@ Defaults::Defaults(PyObject* globals) {
     return;
   }
   if (route_open(Route::kDefaultsTable, {globals})) {
-    Object helper = global(globals, names.cpu_default_string);
+    Object helper = global(globals, state().names.cpu_default_string);
     num_threads_ = helper();
     return;
   }
-  Object function = global(globals, names.get_option_default);
-  rebound_ = function();
+  Object function = global(globals, state().names.get_option_default);
+  returned_ = function();
+}
+
+Object Defaults::find(PyObject* key) {
+  if (returned_) {
+    if (!contains(returned_, key)) {
+      return Object();
+    }
+    return returned_[key];
+  }
+  if (PyUnicode_CheckExact(key)) {
+    // An exact str against the table: its hash and == are str's own.
+    const Names& names = state().names;
+    PyObject* found = nullptr;
+    if (same_text(key, names.kora_call)) {
+      found = kora_call_.get();
+    } else if (same_text(key, names.weftgen_call)) {
+      found = weftgen_call_.get();
+    } else {
+      found = table_value(key);
+    }
+    return found != nullptr ? Object::borrow(found) : Object();
+  }
+  // Keys of other types meet a real mapping, with their own __eq__ and __hash__.
+  const Object& mapping = materialized();
+  if (!contains(mapping, key)) {
+    return Object();
+  }
+  return mapping[key];
+}
+
+Object Defaults::item(PyObject* key) {
+  if (returned_) {
+    return returned_[key];
+  }
+  Object value = find(key);
+  if (!value) {
+    PyErr_SetObject(PyExc_KeyError, key);
+    throw PythonError{};
+  }
+  return value;
+}
+
+Object Defaults::to_dict() {
+  if (returned_) {
+    Object dict_type = Object::borrow(reinterpret_cast<PyObject*>(&PyDict_Type));
+    return dict_type(returned_);
+  }
+  const Names& names = state().names;
+  Object dict = default_table(num_threads());
+  if (kora_call_) {
+    checked(PyDict_SetItem(dict.get(), names.kora_call, kora_call_.get()));
+  }
+  if (weftgen_call_) {
+    checked(PyDict_SetItem(dict.get(), names.weftgen_call, weftgen_call_.get()));
+  }
+  return dict;
+}
+
+bool Defaults::valid_key(PyObject* key) {
+  if (!returned_) {
+    // The table's keys and the two computed ones, prebuilt.
+    return checked(PySet_Contains(state().table.valid_keys, key)) == 1;
+  }
+  const Names& names = state().names;
+  Object keys = returned_.method(names.keys);
+  Object valid = Object::steal(PySet_New(keys.get()));
+  checked(PySet_Add(valid.get(), names.kora_call));
+  checked(PySet_Add(valid.get(), names.weftgen_call));
+  return contains(valid, key);
 }
 
 PyObject* Defaults::num_threads() {
@@ -98,9 +169,10 @@ PyObject* Defaults::num_threads() {
   return num_threads_.get();
 }
 
-Object Defaults::table_dict() { return default_table(num_threads()); }
-
+// The table's value for `key`, an exact str, borrowed; nullptr when it has
+// none.
 PyObject* Defaults::table_value(PyObject* key) {
+  const Table& table = state().table;
   PyObject* position = PyDict_GetItemWithError(table.index, key);
   if (position == nullptr) {
     throw_if_error_set();
@@ -110,6 +182,13 @@ PyObject* Defaults::table_value(PyObject* key) {
   return table.values[i] != nullptr ? table.values[i] : num_threads();
 }
 
+const Object& Defaults::materialized() {
+  if (!materialized_) {
+    materialized_ = to_dict();
+  }
+  return materialized_;
+}
+
 PyObject* cpu_default_string(Function* self, PyObject* const*, Py_ssize_t, PyObject*) {
   Object cpus = cpu_count(self->globals);
   return threads_text(cpus).release();
@@ -117,7 +196,7 @@ PyObject* cpu_default_string(Function* self, PyObject* const*, Py_ssize_t, PyObj
 
 PyObject* get_option_default(Function* self, PyObject* const*, Py_ssize_t, PyObject*) {
   // "num.threads": _cpu_default_string(), the rest of the table fixed
-  Object helper = global(self->globals, names.cpu_default_string);
+  Object helper = global(self->globals, state().names.cpu_default_string);
   Object threads = helper();
   return default_table(threads.get()).release();
 }

@@ -22,4 +22,12 @@ NativeFunction enabled_braidwell_features;  // kora_enabled_Braidwell_features (
 // raise KeyError("Unknown option '<key>'")
 [[noreturn]] void raise_unknown_option(PyObject* key);
 
+// `exact_str == interned`, for an exact str: str's own comparison, which no
+// one can observe, with the identity of interned texts as its shortcut.
+inline bool same_text(PyObject* exact_str, PyObject* interned) {
+  return exact_str == interned ||
+         (PyUnicode_GET_LENGTH(exact_str) == PyUnicode_GET_LENGTH(interned) &&
+          PyUnicode_Compare(exact_str, interned) == 0);
+}
+
 }  // namespace pykora::options

@@ -6,15 +6,9 @@
 namespace pykora::options {
 namespace {
 
-struct OwnFunctions {
-  PyObject* get_option_default;
-  PyObject* cpu_default_string;
-};
-OwnFunctions own;
-
 // The store as the module binds it now, borrowed; null when it has none.
 PyObject* module_store(PyObject* globals) {
-  PyObject* store = PyDict_GetItemWithError(globals, names.store);
+  PyObject* store = PyDict_GetItemWithError(globals, state().names.store);
   if (store == nullptr) {
     PyErr_Clear();
   }
@@ -35,13 +29,14 @@ bool keys_are_exact_str(PyObject* dict) {
 }  // namespace
 
 bool route_open(Route route, const GuardSubject& subject) {
+  const State& s = state();
   const unsigned dependencies = dependencies_of(kRouteGuards, route);
-  if ((dependencies & kOwnDefaults) != 0 &&
-      !holds(subject.globals, names.get_option_default, own.get_option_default)) {
+  if ((dependencies & kDefaultsFunction) != 0 &&
+      !holds(subject.globals, s.names.get_option_default, s.originals.get_option_default)) {
     return false;
   }
-  if ((dependencies & kOwnCpuDefault) != 0 &&
-      !holds(subject.globals, names.cpu_default_string, own.cpu_default_string)) {
+  if ((dependencies & kCpuDefaultFunction) != 0 &&
+      !holds(subject.globals, s.names.cpu_default_string, s.originals.cpu_default_string)) {
     return false;
   }
   if ((dependencies & (kDictStore | kStrKeyedStore)) == 0) {
@@ -55,12 +50,13 @@ bool route_open(Route route, const GuardSubject& subject) {
          (subject.key != nullptr && PyUnicode_CheckExact(subject.key) && keys_are_exact_str(store));
 }
 
-void capture_own_functions(PyObject* module) {
+void capture_originals(PyObject* module) {
+  State& s = state();
   PyObject* globals = checked(PyModule_GetDict(module));
-  Object defaults = global(globals, names.get_option_default);
-  Object helper = global(globals, names.cpu_default_string);
-  Py_XSETREF(own.get_option_default, defaults.release());
-  Py_XSETREF(own.cpu_default_string, helper.release());
+  Object defaults = global(globals, s.names.get_option_default);
+  Object helper = global(globals, s.names.cpu_default_string);
+  Py_XSETREF(s.originals.get_option_default, defaults.release());
+  Py_XSETREF(s.originals.cpu_default_string, helper.release());
 }
 
 }  // namespace pykora::options

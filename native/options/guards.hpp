@@ -15,15 +15,15 @@
 
 namespace pykora::options {
 
-// What a route's module-level code looks up or relies on, each held to
-// what the module was created with.
+// What a route's module-level code looks up or relies on, each held to its
+// original: what the module was created with.
 enum Dependency : unsigned {
-  // The module's `kora_get_option_default` is its own: its dict is the
+  // The module's `kora_get_option_default` is the original: its dict is the
   // table, and all of its call that anyone sees is _cpu_default_string().
-  kOwnDefaults = 1U << 0,
-  // The module's `_cpu_default_string` is its own: all of its call that
-  // anyone sees is os.cpu_count().
-  kOwnCpuDefault = 1U << 1,
+  kDefaultsFunction = 1U << 0,
+  // The module's `_cpu_default_string` is the original: all of its call
+  // that anyone sees is os.cpu_count().
+  kCpuDefaultFunction = 1U << 1,
   // The module's `_KORA_OPTIONS` is an exact dict.
   kDictStore = 1U << 2,
   // ... whose keys are all exact str, and the key looked up is an exact str:
@@ -48,9 +48,9 @@ enum class Route : std::size_t {
 };
 
 inline constexpr RouteGuard<Route> kRouteGuards[] = {
-    {Route::kDefaultsTable, "kora_get_option, _set_one, _post_set_checks", kOwnDefaults},
+    {Route::kDefaultsTable, "kora_get_option, _set_one, _post_set_checks", kDefaultsFunction},
     {Route::kCpuCountOnly, "kora_get_option, _set_one, _post_set_checks",
-     kOwnDefaults | kOwnCpuDefault},
+     kDefaultsFunction | kCpuDefaultFunction},
     {Route::kStoreLookup, "kora_get_option", kDictStore | kStrKeyedStore},
     {Route::kStoreMerge, "kora_get_option", kDictStore},
 };
@@ -69,8 +69,8 @@ struct GuardSubject {
 // Whether `route` may be taken now.
 bool route_open(Route route, const GuardSubject& subject);
 
-// Captures the module's own functions, which the guards compare against, once
-// the module body has defined them.
-void capture_own_functions(PyObject* module);
+// Captures state().originals once the module body has defined its
+// functions.
+void capture_originals(PyObject* module);
 
 }  // namespace pykora::options

@@ -8,107 +8,21 @@
 namespace pykora::options {
 namespace {
 
-bool same_text(PyObject* exact_str, PyObject* interned) {
-  return exact_str == interned ||
-         (PyUnicode_GET_LENGTH(exact_str) == PyUnicode_GET_LENGTH(interned) &&
-          PyUnicode_Compare(exact_str, interned) == 0);
+// if <key> not in _KORA_OPTIONS: defaults[<key>] = <builtin>()
+// (inline: every lookup runs it twice)
+inline void add_computed(PyObject* globals, Defaults& defaults, PyObject* key, PyObject* builtin) {
+  Object store = global(globals, state().names.store);
+  if (contains(store, key)) {
+    return;
+  }
+  Object function = global(globals, builtin);
+  defaults.set_item(key, function());
 }
-
-// The defaults of one lookup: the default table plus the computed
-// "kora.call" and "weftgen.call" for whichever of them is not stored.
-class WorkingDefaults {
- public:
-  // defaults = kora_get_option_default()
-  // if "kora.call" not in _KORA_OPTIONS: defaults["kora.call"] = kora_call_builtin()
-  // if "weftgen.call" not in _KORA_OPTIONS: defaults["weftgen.call"] = weftgen_call_builtin()
-  explicit WorkingDefaults(PyObject* globals) : base_(globals) {
-    add_computed(globals, names.kora_call, names.kora_call_builtin, kora_call_);
-    add_computed(globals, names.weftgen_call, names.weftgen_call_builtin, weftgen_call_);
-  }
-
-  // `key in defaults` and, when it is, `defaults[key]`: the value, or an
-  // empty Object when the key is absent.
-  Object find(PyObject* key) {
-    if (!base_.rebound() && PyUnicode_CheckExact(key)) {
-      // An exact str against the table: its hash and == are str's own.
-      PyObject* found = nullptr;
-      if (same_text(key, names.kora_call)) {
-        found = kora_call_.get();
-      } else if (same_text(key, names.weftgen_call)) {
-        found = weftgen_call_.get();
-      } else {
-        found = base_.table_value(key);
-      }
-      return found != nullptr ? Object::borrow(found) : Object();
-    }
-    // Keys of other types meet a real mapping, with their own __eq__ and __hash__.
-    const Object& mapping = base_.rebound() ? base_.rebound() : materialized();
-    if (!contains(mapping, key)) {
-      return Object();
-    }
-    return mapping[key];
-  }
-
-  // defaults[key]
-  Object item(PyObject* key) {
-    if (base_.rebound()) {
-      return base_.rebound()[key];
-    }
-    Object value = find(key);
-    if (!value) {
-      PyErr_SetObject(PyExc_KeyError, key);
-      throw PythonError{};
-    }
-    return value;
-  }
-
-  // dict(defaults)
-  Object to_dict() {
-    if (base_.rebound()) {
-      Object dict_type = Object::borrow(reinterpret_cast<PyObject*>(&PyDict_Type));
-      return dict_type(base_.rebound());
-    }
-    Object dict = base_.table_dict();
-    if (kora_call_) {
-      checked(PyDict_SetItem(dict.get(), names.kora_call, kora_call_.get()));
-    }
-    if (weftgen_call_) {
-      checked(PyDict_SetItem(dict.get(), names.weftgen_call, weftgen_call_.get()));
-    }
-    return dict;
-  }
-
- private:
-  // if <key> not in _KORA_OPTIONS: defaults[<key>] = <builtin>()
-  void add_computed(PyObject* globals, PyObject* key, PyObject* builtin, Object& slot) {
-    Object store = global(globals, names.store);
-    if (contains(store, key)) {
-      return;
-    }
-    Object function = global(globals, builtin);
-    Object value = function();
-    if (base_.rebound()) {
-      base_.rebound().set_item(Object::borrow(key), value);
-      return;
-    }
-    slot = std::move(value);
-  }
-
-  const Object& materialized() {
-    if (!materialized_) {
-      materialized_ = to_dict();
-    }
-    return materialized_;
-  }
-
-  Defaults base_;
-  Object kora_call_, weftgen_call_;
-  Object materialized_;
-};
 
 // isinstance(value, str) and (value.lower() == "remote" or ... == "kora.remote"),
 // with lower() asked once and its result compared with each marker in turn.
 bool is_remote_marker(const Object& value) {
+  const Names& names = state().names;
   if (!PyUnicode_Check(value.get())) {
     return false;
   }
@@ -126,7 +40,7 @@ Object resolve_remote(PyObject* globals, Object value) {
   if (!is_remote_marker(value)) {
     return value;
   }
-  Object script = global(globals, names.kora_remote_script);
+  Object script = global(globals, state().names.kora_remote_script);
   Object rem = script();
   if (rem.truth()) {
     return rem;
@@ -135,7 +49,8 @@ Object resolve_remote(PyObject* globals, Object value) {
 }
 
 // The effective "kora.call".
-Object kora_call_value(PyObject* globals, WorkingDefaults& defaults) {
+Object kora_call_value(PyObject* globals, Defaults& defaults) {
+  const Names& names = state().names;
   // if "kora.call" in _KORA_OPTIONS: value = _KORA_OPTIONS["kora.call"]
   // else: value = defaults["kora.call"]
   Object store = global(globals, names.store);
@@ -150,7 +65,8 @@ Object kora_call_value(PyObject* globals, WorkingDefaults& defaults) {
 }
 
 // The effective value of one key, or KeyError for an unknown key.
-Object value_of(PyObject* globals, WorkingDefaults& defaults, PyObject* key) {
+Object value_of(PyObject* globals, Defaults& defaults, PyObject* key) {
+  const Names& names = state().names;
   Object store = global(globals, names.store);
   if (route_open(Route::kStoreLookup, {globals, key, store.get()})) {
     // An exact str against a store keyed by exact strs: one lookup says all
@@ -183,7 +99,8 @@ Object value_of(PyObject* globals, WorkingDefaults& defaults, PyObject* key) {
   return value;
 }
 
-Object all_options(PyObject* globals, WorkingDefaults& defaults) {
+Object all_options(PyObject* globals, Defaults& defaults) {
+  const Names& names = state().names;
   // out = dict(defaults)
   Object out = defaults.to_dict();
   // out.update(_KORA_OPTIONS)
@@ -229,7 +146,13 @@ void raise_unknown_option(PyObject* key) {
 PyObject* get_option(Function* self, PyObject* const* args, Py_ssize_t, PyObject*) {
   PyObject* globals = self->globals;
   PyObject* option = args[0];
-  WorkingDefaults defaults(globals);
+  const Names& names = state().names;
+  // defaults = kora_get_option_default()
+  // if "kora.call" not in _KORA_OPTIONS: defaults["kora.call"] = kora_call_builtin()
+  // if "weftgen.call" not in _KORA_OPTIONS: defaults["weftgen.call"] = weftgen_call_builtin()
+  Defaults defaults(globals);
+  add_computed(globals, defaults, names.kora_call, names.kora_call_builtin);
+  add_computed(globals, defaults, names.weftgen_call, names.weftgen_call_builtin);
   // if option is None: ... return out
   if (option == Py_None) {
     return all_options(globals, defaults).release();
@@ -251,6 +174,7 @@ PyObject* get_option(Function* self, PyObject* const* args, Py_ssize_t, PyObject
 }
 
 PyObject* enabled_braidwell_features(Function* self, PyObject* const*, Py_ssize_t, PyObject*) {
+  const Names& names = state().names;
   // return bool(kora_get_option("Braidwell.features"))
   Object lookup = global(self->globals, names.get_option);
   Object value = lookup(names.braidwell_features);

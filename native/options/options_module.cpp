@@ -79,7 +79,8 @@ constexpr FunctionDef kFunctions[] = {
 
 void module_body(PyObject* module) {
   set_docstring(module, kModuleDoc);
-  init_state();
+  init_names();
+  init_table();
   import_as(module, "os", "os");
   import_as(module, "warnings", "warnings");
   import_from(module, "typing", 0,
@@ -92,13 +93,10 @@ void module_body(PyObject* module) {
   Object store = Object::steal(PyDict_New());
   checked(PyModule_AddObjectRef(module, "_KORA_OPTIONS", store.get()));
   define_functions<kFunctions>(module);
-  capture_own_functions(module);
+  capture_originals(module);
 }
 
-ModuleSingleton singleton;
-using Slots = SingletonSlots<singleton, module_body>;
-
-PyModuleDef module_def = Slots::definition("pykora.options");
+PyModuleDef module_def = module_definition<state, module_body>("pykora.options");
 
 }  // namespace
 }  // namespace pykora::options

@@ -13,20 +13,12 @@ constexpr const char kCallingForms[] =
 // option in set(kora_get_option_default().keys()) | {"kora.call", "weftgen.call"}
 bool is_valid_key(PyObject* globals, PyObject* option) {
   Defaults defaults(globals);
-  if (!defaults.rebound()) {
-    // The table's keys and the two computed ones, prebuilt.
-    return checked(PySet_Contains(table.valid_keys, option)) == 1;
-  }
-  Object keys = defaults.rebound().method(names.keys);
-  Object valid = Object::steal(PySet_New(keys.get()));
-  checked(PySet_Add(valid.get(), names.kora_call));
-  checked(PySet_Add(valid.get(), names.weftgen_call));
-  return contains(valid, option);
+  return defaults.valid_key(option);
 }
 
 // _set_one(key, value)
 void call_set_one(PyObject* globals, PyObject* key, PyObject* value) {
-  Object setter = global(globals, names.set_one);
+  Object setter = global(globals, state().names.set_one);
   setter(key, value);
 }
 
@@ -40,7 +32,7 @@ PyObject* set_one(Function* self, PyObject* const* args, Py_ssize_t, PyObject*) 
     raise_unknown_option(option);
   }
   // _KORA_OPTIONS[option] = value
-  Object store = global(globals, names.store);
+  Object store = global(globals, state().names.store);
   store.set_item(Object::borrow(option), Object::borrow(args[1]));
   Py_RETURN_NONE;
 }
@@ -69,7 +61,7 @@ PyObject* set_option(Function* self, PyObject* const* args, Py_ssize_t nargs, Py
     throw PythonError{};
   }
   // _post_set_checks()
-  Object checks = global(globals, names.post_set_checks);
+  Object checks = global(globals, state().names.post_set_checks);
   checks();
   Py_RETURN_NONE;
 }

@@ -3,18 +3,14 @@
 #include <iterator>
 
 namespace pykora::options {
-
-OptionNames names;
-Table table;
-
 namespace {
 
-#define PYKORA_ENTRY(member, text) {&OptionNames::member, text},
-constexpr InternedName<OptionNames> kNames[] = {PYKORA_OPTION_NAMES(PYKORA_ENTRY)};
+#define PYKORA_ENTRY(member, text) {&Names::member, text},
+constexpr InternedName<Names> kNames[] = {PYKORA_OPTION_NAMES(PYKORA_ENTRY)};
 #undef PYKORA_ENTRY
 
-// Every member of OptionNames is filled from the list.
-static_assert(sizeof(OptionNames) == std::size(kNames) * sizeof(PyObject*));
+// Every member of Names is filled from the list.
+static_assert(sizeof(Names) == std::size(kNames) * sizeof(PyObject*));
 
 // An interned text.
 Object interned(std::string_view s) {
@@ -52,9 +48,17 @@ Object default_value(const core::OptionDefault& entry) {
   return Object();  // computed at each call
 }
 
+}  // namespace
+
+void init_names() { intern_names(state().names, kNames); }
+
 // Builds every object of the table first and publishes them only once all
 // exist: a failure part way (the import then fails) releases what was made.
 void init_table() {
+  State& s = state();
+  if (s.table.index != nullptr) {
+    return;
+  }
   Object index = Object::steal(PyDict_New());
   Object valid = Object::steal(PySet_New(nullptr));
   Object prototype = Object::steal(PyDict_New());
@@ -73,12 +77,13 @@ void init_table() {
     PyObject* value = values[i] ? values[i].get() : Py_None;
     checked(PyDict_SetItem(prototype.get(), key.get(), value));
   }
-  checked(PySet_Add(valid.get(), names.kora_call));
-  checked(PySet_Add(valid.get(), names.weftgen_call));
+  checked(PySet_Add(valid.get(), s.names.kora_call));
+  checked(PySet_Add(valid.get(), s.names.weftgen_call));
   Object valid_keys = Object::steal(PyFrozenSet_New(valid.get()));
   Object modes = text_tuple(core::kModes);
   Object malloc_names = text_tuple(core::kMallocNames);
   // Kept for the life of the process.
+  Table& table = s.table;
   for (size_t i = 0; i < values.size(); ++i) {
     table.values[i] = values[i].release();
   }
@@ -88,16 +93,6 @@ void init_table() {
   table.valid_keys = valid_keys.release();
   table.modes = modes.release();
   table.malloc_names = malloc_names.release();
-}
-
-}  // namespace
-
-void init_state() {
-  intern_names(names, kNames);
-  verify_interned("pykora.options", names, kNames);
-  if (table.index == nullptr) {
-    init_table();
-  }
 }
 
 }  // namespace pykora::options

@@ -1,11 +1,13 @@
-// What the functions of pykora.options share: interned names, the option
-// table as Python objects, and the module's own functions that the guards
-// compare against.
+// What pykora.options keeps for the life of the process, in one struct: the
+// names its functions look up, interned; the option table as Python
+// objects; and the functions the module was created with, which the guards
+// compare against (guards.hpp).
 #pragma once
 
 #include <array>
 
 #include "common/interned.hpp"
+#include "common/state.hpp"
 #include "core/option_table.hpp"
 
 namespace pykora::options {
@@ -48,25 +50,41 @@ namespace pykora::options {
   X(default_, "default")                           \
   X(slash, "/")
 
-struct OptionNames {
+struct Names {
   PYKORA_OPTION_NAMES(PYKORA_NAME_MEMBER)
 };
-extern OptionNames names;
 
 // The default table as the objects a lookup returns; the value of
 // "num.threads" is computed at each call and left null here.
 struct Table {
-  std::array<PyObject*, core::kDefaultTable.size()> values;
-  PyObject* index;            // dict: key -> position in the table
-  PyObject* prototype;        // the table as a dict, with None for "num.threads"
-  PyObject* num_threads_key;  // "num.threads", the object the table holds
-  PyObject* valid_keys;       // frozenset of the 26 keys that may be set
-  PyObject* modes;            // tuple of the accepted "kora.mode" values
-  PyObject* malloc_names;
+  std::array<PyObject*, core::kDefaultTable.size()> values = {};
+  PyObject* index = nullptr;            // dict: key -> position in the table
+  PyObject* prototype = nullptr;        // the table as a dict, with None for "num.threads"
+  PyObject* num_threads_key = nullptr;  // "num.threads", the object the table holds
+  PyObject* valid_keys = nullptr;       // frozenset of the 26 keys that may be set
+  PyObject* modes = nullptr;            // tuple of the accepted "kora.mode" values
+  PyObject* malloc_names = nullptr;
 };
-extern Table table;
 
-// Interns the names and builds the table, once per process.
-void init_state();
+// The functions the module was created with.
+struct Originals {
+  PyObject* get_option_default = nullptr;  // kora_get_option_default
+  PyObject* cpu_default_string = nullptr;  // _cpu_default_string
+};
+
+struct State : ModuleState {
+  Names names;          // interned by init_names()
+  Table table;          // built by init_table()
+  Originals originals;  // captured by capture_originals() (guards.hpp)
+};
+
+inline State& state() {
+  static constinit State instance;
+  return instance;
+}
+
+// Interns every name, then builds the table; once per process.
+void init_names();
+void init_table();
 
 }  // namespace pykora::options

@@ -9,7 +9,6 @@ import numpy as np
 import pytest
 
 import pykora.binary
-import pykora.options
 from tests.support import reference_binary
 from tests.support.compare import assert_same_outcome, outcome, run_child, same_as_reference
 from tests.support.hostile import Boom, hostile, raising_lookup
@@ -154,32 +153,6 @@ from tests.support.compare import assert_same_outcome, outcome
 from tests.support import reference_binary
 import pykora.binary as B
 """
-
-
-@pytest.mark.parametrize(
-    ("module", "name", "looked_up", "expected"),
-    [
-        ("pykora.binary", "kora_interpret_vector", "vec", "(vec)"),
-        ("pykora.options", "kora_get_option_default", "return", "()"),
-        ("pykora.options", "kora_set_option", "args", "(*args, **kwargs)"),
-    ],
-)
-def test_signature_survives_annotations_replaced_while_read(module, name, looked_up, expected):
-    out = run_child(
-        f"""
-        import importlib, inspect
-        f = getattr(importlib.import_module({module!r}), {name!r})
-        class Key:
-            def __hash__(self):
-                return hash({looked_up!r})
-            def __eq__(self, other):
-                f.__annotations__ = {{}}
-                return False
-        f.__annotations__ = {{Key(): 0, **{{str(i): i for i in range(20)}}}}
-        print(inspect.signature(f))
-        """
-    )
-    assert out == expected + "\n"
 
 
 @pytest.mark.parametrize(

@@ -1,21 +1,13 @@
 """pykora.binary as a module: what it binds, its function objects, how calls bind arguments."""
 
 import copy
-import gc
-import importlib
 import inspect
 import pathlib
 import pickle
-import subprocess
-import sys
-import textwrap
 import typing
 
 import numpy as np
 import pytest
-
-import pykora.binary
-from tests.support.compare import outcome
 
 FUNCTIONS = {
     "kora_read_binary_file": {"path": "str | Path", "return": "Optional[np.ndarray]"},
@@ -77,115 +69,3 @@ def test_parameters_can_be_given_by_keyword(binary, write_file):
     assert binary._split_vector_blocks(vec=[1, 1, 2, 3])[0][1].tolist() == [[2.0, 3.0]]
     assert binary.kora_interpret_vector(vec=[1, 1, 2, 3]).tolist() == [[2.0, 3.0]]
     assert binary.kora_interpret_vector_list(vec=[1, 1, 2, 3])[0].tolist() == [[2.0, 3.0]]
-
-
-@pytest.mark.parametrize("name", ["pykora.binary", "pykora.options"])
-def test_module_is_created_once(name, monkeypatch):
-    module = importlib.import_module(name)
-    monkeypatch.setattr(module, "marker", object(), raising=False)
-    # What a user assigned survives: the body, which sets the docstring,
-    # does not run again.
-    monkeypatch.setattr(module, "__doc__", "mine")
-    monkeypatch.delitem(sys.modules, name)
-    again = importlib.import_module(name)
-    assert again is module and again.marker is module.marker and again.__doc__ == "mine"
-    assert importlib.reload(module) is module and module.marker is again.marker
-    assert module.__doc__ == "mine"
-
-
-def run_python(code):
-    done = subprocess.run(
-        [sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True, timeout=120
-    )
-    assert done.returncode == 0, done.stderr
-    return done.stdout
-
-
-# A sub-interpreter of the running CPython: _xxsubinterpreters up to 3.12,
-# _interpreters from 3.13. Its default configuration is the isolated one
-# from 3.12 on (its own GIL, strict extension checks). The sub-interpreter
-# reports through the shared stdout, so no version's way of passing errors
-# back is relied on.
-SUBINTERPRETER_PRELUDE = '''
-try:
-    import _interpreters as subinterpreters
-except ImportError:
-    import _xxsubinterpreters as subinterpreters
-
-def run_in(interp, module):
-    subinterpreters.run_string(interp, f"""if True:
-        try:
-            import {module}
-        except ImportError as exc:
-            print("sub:", type(exc).__name__, exc, flush=True)
-        else:
-            print("sub: loaded", flush=True)
-    """)
-'''
-
-
-@pytest.mark.parametrize(
-    ("module", "first"),
-    [("pykora.binary", "main"), ("pykora.options", "main"), ("pykora.options", "sub")],
-)
-def test_only_one_interpreter_can_load_the_module(module, first):
-    out = run_python(
-        SUBINTERPRETER_PRELUDE
-        + textwrap.dedent(
-            f"""
-            import importlib
-            interp = subinterpreters.create()
-            if "{first}" == "sub":
-                run_in(interp, "{module}")
-            try:
-                loaded = importlib.import_module("{module}")
-            except ImportError as exc:
-                print("main:", type(exc).__name__, exc)
-            else:
-                run_in(interp, "{module}")
-                # The refused import leaves the main interpreter's module working.
-                if hasattr(loaded, "kora_interpret_vector"):
-                    print("main: works", loaded.kora_interpret_vector([1, 1, 2, 3]).tolist())
-                else:
-                    print("main: works", loaded.kora_get_option("keep"))
-            """
-        )
-    )
-    refused = (
-        "ImportError Interpreter change detected - this module can only be loaded into one "
-        "interpreter per process."
-    )
-    works = "[[2.0, 3.0]]" if module == "pykora.binary" else "False"
-    if first == "main":
-        assert out.splitlines() == [f"sub: {refused}", f"main: works {works}"]
-    else:
-        assert out.splitlines() == ["sub: loaded", f"main: {refused}"]
-
-
-def leak_cases(tmp_path):
-    (tmp_path / "good.dat").write_bytes(np.arange(4.0).tobytes())
-    (tmp_path / "ragged.dat").write_bytes(b"\0" * 9)
-    paths = [str(tmp_path / name) for name in ("good.dat", "ragged.dat", "none", "")]
-    vectors = [[1, 2, 0.1, 10, 0.5, 20, 2, 3, 1], np.array([1, 1, 5, 6, 2, 0, 3, 2, 7.0])]
-    vectors += [[1, np.nan, 2], np.array([1, np.inf]), "abc"]
-    for name in FUNCTIONS:
-        func = getattr(pykora.binary, name)
-        for arg in paths if name == "kora_read_binary_file" else vectors:
-            yield arg, lambda func=func, arg=arg: func(arg)
-            yield arg, lambda func=func, arg=arg: func(arg, arg)
-            yield arg, lambda func=func, arg=arg: func(arg, x=arg)
-
-
-def test_calls_do_not_leak_references(tmp_path):
-    for arg, call in leak_cases(tmp_path):
-        watched = [arg, None, True, np.nan, np.float64, np]
-        for _ in range(10):
-            outcome(call)
-        gc.collect()
-        before = [sys.getrefcount(obj) for obj in watched]
-        for _ in range(2000):
-            outcome(call)
-        gc.collect()
-        after = [sys.getrefcount(obj) for obj in watched]
-        assert after[0] == before[0], arg
-        assert all(abs(a - b) < 100 for a, b in zip(after, before, strict=True)), arg

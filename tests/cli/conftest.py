@@ -8,12 +8,13 @@ from pykora.cli import main
 
 
 def generated_blocks(rng, n_blocks):
-    """[idx, n, x1, y1, ...] blocks with counts that round half to even or are <= 0."""
+    """[idx, n, x1, y1, ...] blocks with counts that round half to even or are <= 0, and
+    idx of eight significant digits, which six-digit formatting would change."""
     counts = rng.choice([-1.3, 0.0, 0.5, 1.0, 1.5, 2.5, 3.0], n_blocks)
     lengths = 2 + 2 * np.rint(counts).clip(0).astype(np.int64)
     starts = np.concatenate([[0], np.cumsum(lengths)[:-1]])
     vec = rng.standard_normal(int(lengths.sum()) + 1)  # the last value is left over
-    vec[starts], vec[starts + 1] = np.arange(n_blocks) + 0.5, counts
+    vec[starts], vec[starts + 1] = 1_000_000.5 + np.arange(n_blocks), counts
     return vec
 
 

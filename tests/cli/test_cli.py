@@ -23,9 +23,13 @@ from pykora.binary import (
     kora_interpret_vector_list,
     kora_read_binary_file,
 )
+from pykora.cli.example_data import example_vectors
+from pykora.cli.numbers import count_text
 from pykora.options import kora_get_option_default
+from tests.support.compare import bits
 
 HAS_MATPLOTLIB = importlib.util.find_spec("matplotlib") is not None
+needs_matplotlib = pytest.mark.skipif(not HAS_MATPLOTLIB, reason="matplotlib is not installed")
 
 
 def command(args, code=None):
@@ -40,8 +44,15 @@ def capped(limit_mb):
     return lambda: resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
 
 
-# One BLAS thread: each thread reserves address space, which a cap would count.
-ENV = {**os.environ, "OPENBLAS_NUM_THREADS": "1"}
+# Every command a test starts gets this environment and nothing else of the caller's:
+# PYTHONUNBUFFERED=1 there would hide a final flush that is never made, a locale would
+# change how names are written. Passed on: what finds the interpreter's files, and what
+# the sanitizer and debug runs set for their own. One BLAS thread: each thread reserves
+# address space, which a cap would count.
+_PASSED_ON = ("PATH", "HOME", "MPLCONFIGDIR", "PYTHONPATH", "PYTHONMALLOC", "LD_PRELOAD")
+_PASSED_ON += ("LD_LIBRARY_PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS")
+ENV = {key: os.environ[key] for key in _PASSED_ON if key in os.environ}
+ENV |= {"LC_ALL": "C.UTF-8", "OPENBLAS_NUM_THREADS": "1"}
 
 
 def run(*args, code=None, limit_mb=None, cwd=None, timeout=120):
@@ -69,14 +80,19 @@ MEASURE = (
 )
 
 
-def run_measured(*args, lines=None):
+def run_measured(*args, lines=None, limit_mb=None):
     """(stdout, stderr, status, peak RSS in MB); with ``lines``, reads that many and hangs up."""
     with tempfile.TemporaryDirectory() as scratch:
         report, err_path = os.path.join(scratch, "usage"), os.path.join(scratch, "stderr")
         with open(os.devnull, "rb") as stdin, open(err_path, "wb") as stderr:
             cmd = [sys.executable, "-c", MEASURE, report, *command(args)]
             proc = subprocess.Popen(
-                cmd, stdin=stdin, stdout=subprocess.PIPE, stderr=stderr, env=ENV
+                cmd,
+                stdin=stdin,
+                stdout=subprocess.PIPE,
+                stderr=stderr,
+                env=ENV,
+                preexec_fn=capped(limit_mb),
             )
             with proc:
                 if lines is None:
@@ -107,6 +123,15 @@ def printed_numbers(text, view, fmt):
     return table.ravel()
 
 
+def printed_idx(text, fmt):
+    """(block, idx) of each marginals' block in JSON, or of each pair's line in CSV."""
+    if fmt == "json":
+        blocks = json.loads(text)["blocks"]
+        return [b["block"] for b in blocks], np.array([b["idx"] for b in blocks], dtype=float)
+    table = np.loadtxt(io.StringIO(text), delimiter=",", skiprows=1, usecols=[0, 1], ndmin=2)
+    return table[:, 0].astype(int).tolist(), table[:, 1]
+
+
 SCALE = ["many-blocks.dat", "long-blocks.dat"]  # generated, about 300,000 values each
 
 
@@ -129,6 +154,13 @@ def test_show_prints_what_the_decoders_return(demo, base_rss, name, view, fmt):
     if fmt != "table":
         assert ("NaN" in out) == bool(np.isnan(want).any())
         np.testing.assert_array_equal(printed_numbers(out, view, fmt), want)
+        if view == "marginals":  # each idx exact: those of many-blocks.dat run to 100000.5
+            blocks = _split_vector_blocks(values)
+            numbers, idx = printed_idx(out, fmt)
+            lines = [len(pairs) if fmt == "csv" else 1 for _, pairs in blocks]
+            assert numbers == [k for k, n in enumerate(lines) for _ in range(n)]
+            want_idx = np.array([blocks[k][0] for k in numbers], dtype=float)
+            np.testing.assert_array_equal(bits(idx), bits(want_idx))
         return
     summary = out.splitlines()[0]
     assert f"{values.size} values" in summary and f"{sum(map(len, arrays))} rows" in summary
@@ -194,31 +226,45 @@ def test_big_tables_show_first_and_last_rows_and_columns_of_the_full_table(
 
 
 @pytest.mark.parametrize("view", ["matrix", "marginals"])
-@pytest.mark.parametrize("count, fmt", [(10_000_000, "table"), (1000, "csv"), (1000, "json")])
-def test_a_count_beyond_the_file_is_reported_and_decoded_as_ever(tmp_path, view, count, fmt):
+@pytest.mark.parametrize(
+    "count, fmt, lines",
+    [(10**9, "table", None), (2**62, "table", None), (10**9, "csv", 3), (2**62, "json", 9)]
+    + [(1000, "csv", None), (1000, "json", None)],
+)
+def test_a_count_beyond_the_file_is_shown_as_padding_in_flat_memory(
+    tmp_path, base_rss, view, count, fmt, lines
+):
     path = tmp_path / "result.dat"
     np.array([1, count, 0.1, 10], "<f8").tofile(path)
-    done = run("show", path, "--as", view, "--format", fmt, limit_mb=1024)
-    assert done.returncode == 0
-    (warning,) = done.stderr.splitlines()
+    # As `| head`, where `lines` is given; the padding is never held, so 2 GB are plenty.
+    args = ("show", path, "--as", view, "--format", fmt)
+    out, err, status, rss = run_measured(*args, lines=lines, limit_mb=2000)
+    assert status == 0 or lines and status == 1
+    assert rss - base_rss < 60
+    (warning,) = err.splitlines()
     assert warning.startswith("pykora: warning: ") and "NaN padding" in warning
-    assert f"declares {count} pairs" in warning and "4 values, 2 of them" in warning
-    if fmt != "table":
+    assert f"declares {count_text(count)} pairs" in warning and "4 values, 2 of them" in warning
+    if lines:  # the block's first pair, then padding, as the whole text would have them
+        np.array([1, 5, 0.1, 10], "<f8").tofile(tmp_path / "small.dat")
+        small = run("show", tmp_path / "small.dat", "--as", view, "--format", fmt).stdout
+        assert out == "".join(small.replace("small.dat", "result.dat").splitlines(True)[:lines])
+    elif fmt != "table":
         want = kora_interpret_vector(kora_read_binary_file(path)).ravel()
-        np.testing.assert_array_equal(printed_numbers(done.stdout, view, fmt), want)
-        return
-    summary, cells = table_cells(done.stdout)
-    assert f"{count} rows" in summary and len(done.stdout) < 2000
-    block = "block 0 (idx 1)" if view == "marginals" else None
-    assert cells[block, "0"] == {"x": "0.1", "y": "10"}
-    assert cells[block, str(count - 1)] == {"x": "NaN", "y": "NaN"}
+        np.testing.assert_array_equal(printed_numbers(out, view, fmt), want)
+    else:
+        summary, cells = table_cells(out)
+        assert f"{count} rows" in summary and len(out) < 2000
+        block = "block 0 (idx 1)" if view == "marginals" else None
+        assert cells[block, "0"] == {"x": "0.1", "y": "10"}
+        assert cells[block, str(count - 1)] == {"x": "NaN", "y": "NaN"}
 
 
-NAN_COUNT, INF_COUNT, HUGE_COUNT, HUGER_COUNT, HUGEST_COUNT = (
-    np.array([1, n, 1, 2], "<f8").tobytes() for n in (np.nan, np.inf, 1e9, 3e9, 2.0**62)
+NAN_COUNT, INF_COUNT, HUGE_COUNT = (
+    np.array([1, n, 1, 2], "<f8").tobytes() for n in (np.nan, np.inf, 1e300)
 )
-COUNT_IDS = {NAN_COUNT: "nan-count", INF_COUNT: "inf-count", HUGE_COUNT: "1e9-count"}
-COUNT_IDS |= {HUGER_COUNT: "3e9-count", HUGEST_COUNT: "2**62-count"}
+COUNT_IDS = {NAN_COUNT: "nan-count", INF_COUNT: "inf-count", HUGE_COUNT: "1e300-count"}
+# A file whose size, as its status reports it, is 0; it holds the process's score.
+PROC_FILE = "/proc/self/oom_score_adj"
 
 
 @pytest.mark.parametrize(
@@ -229,11 +275,11 @@ COUNT_IDS |= {HUGER_COUNT: "3e9-count", HUGEST_COUNT: "2**62-count"}
     # Refused before reading: /dev/zero never ends and a FIFO waits for a writer.
     + [("/dev/zero", "raw", 1, "character device"), ("fifo", "raw", 1, "FIFO")]
     + [("socket", "marginals", 1, "socket")]
-    # 1e9 pairs of NaN padding are 16 GB: more memory than the run may take. CSV and JSON
-    # decode the padded block before they write anything.
-    + [(HUGE_COUNT, "matrix", 1, "not enough memory"), (HUGE_COUNT, "marginals", 1, "memory")]
-    + [(HUGER_COUNT, "marginals/csv", 1, "memory"), (HUGEST_COUNT, "marginals/json", 1, "memory")]
-    + [(HUGEST_COUNT, "matrix/json", 1, "memory")],
+    # No row number reaches beyond 2**62: a count above it is no count of pairs.
+    + [(HUGE_COUNT, "matrix", 2, "1e+300 pairs; no view shows more than 2**62")]
+    + [(HUGE_COUNT, "marginals/csv", 2, "2**62")]
+    # The size said is that of what was read, not the 0 bytes the file's status reports.
+    + [(PROC_FILE, "raw", 2, f"its size, {len(Path(PROC_FILE).read_bytes())} bytes, is not")],
     ids=lambda v: COUNT_IDS.get(v, "12-bytes" if isinstance(v, bytes) else None),
 )
 def test_bad_files_end_with_one_line_and_a_status(tmp_path, content, view, status, says):
@@ -264,7 +310,19 @@ def test_bad_files_end_with_one_line_and_a_status(tmp_path, content, view, statu
     + [(["frobnicate"], "pykora"), (["show", "x.dat", "--bogus"], "pykora show")]
     # Options are never abbreviated.
     + [(["show", "x.dat", "--max-row", "3"], "pykora show")]
-    + [(["plot", "x.dat", "-o", "x.png", "--dp", "30"], "pykora plot")],
+    + [(["plot", "x.dat", "-o", "x.png", "--dp", "30"], "pykora plot")]
+    # Every value is checked as it is parsed, and every bad one is a usage error.
+    + [(["show", "x.dat", "--max-rows", "x"], "pykora show")]
+    + [(["show", "x.dat", "--max-rows", "0"], "pykora show")]
+    + [(["show", "x.dat", "--max-cols", "-1", "--all"], "pykora show")]
+    + [(["show", "x.dat", "--max-rows", "5", "--format", "csv"], "pykora show")]
+    + [(["plot", "x.dat", "-o", "x.png", "--dpi", "5"], "pykora plot")]
+    + [(["plot", "x.dat", "-o", "x.png", "--max-series", "0"], "pykora plot")]
+    + [(["example", ""], "pykora example")]
+    # Arguments that are right alone but not together.
+    + [(["show", "-", "x.dat", "-"], "pykora show")]
+    + [(["show", "a.dat", "b.dat", "--as", "matrix", "--format", "csv"], "pykora show")]
+    + [(["show", "a.dat", "b.dat", "a.dat", "--format", "json"], "pykora show")],
 )
 def test_usage_errors_give_the_commands_usage_and_one_error_line(args, usage, capsys):
     from pykora.cli import main
@@ -273,6 +331,74 @@ def test_usage_errors_give_the_commands_usage_and_one_error_line(args, usage, ca
     *usage_lines, last = capsys.readouterr().err.splitlines()
     assert usage_lines[0].startswith(f"usage: {usage} [-h]")
     assert last.startswith("pykora: error: ") and "error" not in " ".join(usage_lines)
+
+
+# Run before the command line: Ctrl-C lands while `name` is imported, and the import
+# lets the KeyboardInterrupt through ("raise"), turns it into an ImportError as an
+# extension module's does ("report": NumPy's PyCapsule_Import of datetime, seen in about
+# 1 of 60 timed interrupts), or swallows it, as the interpreter does where it cannot
+# raise, in a finaliser ("swallow": the import then goes on).
+INTERRUPT = (
+    "import os, signal, sys\n"
+    "def interrupt():\n"
+    "    os.kill(os.getpid(), signal.SIGINT); sum(range(100))\n"
+    "class Swallow:\n"
+    "    __del__ = lambda self: interrupt()\n"
+    "class Interrupt:\n"
+    "    def find_spec(self, name, path=None, target=None):\n"
+    "        if name != {name!r}: return None\n"
+    "        if {how!r} == 'swallow': return Swallow() and None\n"
+    "        try: interrupt()\n"
+    "        except KeyboardInterrupt:\n"
+    "            if {how!r} == 'report': raise ImportError('cannot import datetime') from None\n"
+    "            raise\n"
+    "sys.meta_path.insert(0, Interrupt())\n"
+)
+HOW = ["raise", "report", "swallow"]
+NO_NUMPY = "import sys; sys.modules['numpy'] = None\n"
+NON_UTF8 = b"\xff\xfe"
+HUGE_VALUES = np.array([1, 2, -1e308, 1e308, 1e308, -1e308], "<f8")
+
+
+@pytest.mark.parametrize(
+    "args, prelude, status, says",
+    [(["show", "{q}"], INTERRUPT.format(name="numpy", how=how), 130, None) for how in HOW]
+    + [(["show", "{q}"], INTERRUPT.format(name="pykora.cli.app", how="raise"), 130, None)]
+    + [(["show", "{q}"], NO_NUMPY, 3, "cannot import numpy: import of numpy halted")]
+    + [(["example", "{dir}"], NO_NUMPY, 0, None)]
+    # Names that are not UTF-8 are written as they are, and drawn with replacement characters.
+    + [(["show", "{odd}", "{q}"], "", 0, None)]
+    + [
+        pytest.param(args, "", status, says, marks=needs_matplotlib)
+        for args, status, says in [
+            (["plot", "{m}", "-o", "{dir}.png", "--title", "$\\foo$"], 1, "{dir}.png: cannot draw"),
+            (["plot", "{huge}", "-o", "{dir}.png"], 1, "{dir}.png: cannot draw the image: "),
+            (["plot", "{odd}", "-o", "{odd}.png", "--xlabel", NON_UTF8], 0, None),
+        ]
+    ],
+)
+def test_every_failure_is_one_line_and_an_interrupt_says_nothing(
+    demo, tmp_path, args, prelude, status, says
+):
+    odd = os.fsencode(tmp_path) + b"/" + NON_UTF8
+    odd_file = odd.decode(errors="surrogateescape")
+    Path(odd_file).write_bytes((demo / "marginals.dat").read_bytes())
+    HUGE_VALUES.tofile(tmp_path / "huge.dat")
+    where = {"q": demo / "quantiles.dat", "m": demo / "marginals.dat", "odd": odd_file}
+    where |= {"dir": tmp_path / "out", "huge": tmp_path / "huge.dat"}
+    argv = [a if isinstance(a, bytes) else os.fsencode(a.format(**where)) for a in args]
+    code = prelude + "from pykora.cli import main; raise SystemExit(main())"
+    # A locale that refuses to encode what is not UTF-8, as en_US.UTF-8 does.
+    env = ENV | {"PYTHONIOENCODING": "utf-8:strict"}
+    done = subprocess.run([sys.executable, "-c", code, *argv], capture_output=True, env=env)
+    assert done.returncode == status
+    err = done.stderr.decode(errors="replace")
+    assert err.count("\n") == bool(says)
+    assert not says or err.startswith(f"pykora: error: {says.format(**where)}")
+    if args[0] == "show" and status == 0:  # the name's own bytes, as `head` writes them
+        assert done.stdout.startswith(b"==> " + odd + b" <==\n" + odd + b": 34 values")
+    if args[0] == "plot" and status == 0:
+        assert done.stdout == odd + b".png\n" and Path(odd_file + ".png").stat().st_size
 
 
 @pytest.mark.parametrize(
@@ -305,13 +431,72 @@ def test_an_output_that_cannot_be_written_ends_in_one_line(demo, tmp_path, args,
     assert done.stderr.count("\n") == 1
 
 
-def test_several_files_and_stdin_are_shown_under_headers_with_the_worst_status(demo, tmp_path):
+def file_size_limit(size):
+    return lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (size, size))
+
+
+@pytest.mark.parametrize(
+    "args, old, limit, status, says",
+    [
+        (
+            ["example", "{dir}"],
+            "stream.dat",
+            None,
+            1,
+            "{dir}/stream.dat: exists already; --force replaces it",
+        )
+    ]
+    + [(["example", "{dir}", "--force"], "quantiles.dat", None, 0, None)]
+    # A write beyond RLIMIT_FSIZE fails with EFBIG, as one on a full disk with ENOSPC.
+    + [(["example", "{dir}"], None, 100, 1, "{dir}/quantiles.dat: cannot write: File too large")]
+    + [
+        (
+            ["example", "{dir}", "--force"],
+            "stream.dat",
+            100,
+            1,
+            "{dir}/quantiles.dat: cannot write: File too large",
+        )
+    ]
+    + [
+        pytest.param(
+            ["plot", "{m}", "-o", "{dir}/plot.png"],
+            "plot.png",
+            4096,
+            1,
+            "{dir}/plot.png: cannot write: File too large",
+            marks=pytest.mark.skipif(not HAS_MATPLOTLIB, reason="matplotlib is not installed"),
+        )
+    ],
+)
+def test_files_are_written_whole_or_not_at_all(demo, tmp_path, args, old, limit, status, says):
+    where = {"dir": tmp_path / "out", "m": demo / "marginals.dat"}
+    where["dir"].mkdir()
+    if old:
+        (where["dir"] / old).write_bytes(b"the old file")
+    argv = command([a.format(**where) for a in args])
+    preexec = file_size_limit(limit) if limit else None
+    done = subprocess.run(argv, capture_output=True, text=True, env=ENV, preexec_fn=preexec)
+    assert done.returncode == status
+    files = {p.name: p.read_bytes() for p in where["dir"].iterdir()}
+    if says:  # one line, and the directory as it was: no partial file, nothing left over
+        assert done.stderr == f"pykora: error: {says.format(**where)}\n"
+        assert done.stdout == "" and files == ({old: b"the old file"} if old else {})
+        return
+    assert done.stderr == "" and sorted(files) == ["marginals.dat", "quantiles.dat", "stream.dat"]
+    for name, values in example_vectors().items():
+        assert files[name] == np.array(values, "<f8").tobytes()
+
+
+@pytest.mark.parametrize("fmt", ["table", "csv", "json"])
+def test_several_files_and_stdin_make_one_document_with_the_worst_status(demo, tmp_path, fmt):
     from pykora.cli import main
 
     ragged, missing = tmp_path / "ragged.dat", tmp_path / "missing.dat"
     ragged.write_bytes(b"x" * 12)
-    marginals, quantiles = demo / "marginals.dat", demo / "quantiles.dat"
-    args = ["show", "-", ragged, quantiles, missing, "--as", "marginals"]
+    marginals, quantiles = demo / "marginals.dat", tmp_path / 'quantiles, "3 blocks".dat'
+    quantiles.write_bytes((demo / "quantiles.dat").read_bytes())
+    args = ["show", "-", ragged, quantiles, missing, "--as", "marginals", "--format", fmt]
     done = subprocess.run(command(args), input=marginals.read_bytes(), capture_output=True, env=ENV)
     assert done.returncode == 2  # a malformed file is worse than a missing one
     ragged_size = "its size, 12 bytes, is not a multiple of 8"
@@ -322,13 +507,78 @@ def test_several_files_and_stdin_are_shown_under_headers_with_the_worst_status(d
     alone = []
     for path in marginals, quantiles:
         with contextlib.redirect_stdout(io.StringIO()) as out:
-            assert main(["show", str(path), "--as", "marginals"]) == 0
-        alone.append(out.getvalue())
-    assert done.stdout.decode() == (
-        "==> standard input <==\n"
-        + alone[0].replace(str(marginals), "standard input")
-        + f"\n==> {quantiles} <==\n"
-        + alone[1]
+            assert main(["show", str(path), "--as", "marginals", "--format", fmt]) == 0
+        alone.append(out.getvalue().replace(str(marginals), "standard input"))
+    got = done.stdout.decode()
+    if fmt == "table":  # one after another, as `head` shows files
+        assert got == f"==> standard input <==\n{alone[0]}\n==> {quantiles} <==\n{alone[1]}"
+    elif fmt == "json":  # one object: each file's document under its name as given
+        document = json.loads(got, object_pairs_hook=list)
+        assert document == [
+            (name, json.loads(doc, object_pairs_hook=list))
+            for name, doc in zip(["-", str(quantiles)], alone, strict=True)
+        ]
+    else:  # one table whose first column names each line's file, quoted where it must be
+        header, *lines = alone[0].splitlines(True)
+        quoted = '"' + str(quantiles).replace('"', '""') + '"'
+        assert got == "file," + header + "".join(
+            ["-," + line for line in lines]
+            + [quoted + "," + line for line in alone[1].splitlines(True)[1:]]
+        )
+
+
+@pytest.mark.parametrize(
+    "kind, status, says",
+    # What reopening /dev/stdin by name got wrong: a FIFO whose writer is gone waits for a
+    # new one, a file is read from its start, a socket cannot be opened.
+    [("fifo", 0, None), ("offset", 0, None), ("socket", 0, None), ("null", 0, None)]
+    + [("closed", 1, "cannot read: it is closed"), ("terminal", 1, "is a character device")]
+    + [("zero", 1, "is a character device")],
+)
+def test_stdin_is_read_from_where_it_stands(demo, tmp_path, kind, status, says):
+    data = (demo / "quantiles.dat").read_bytes()
+    with contextlib.ExitStack() as stack:
+
+        def close(fd):
+            stack.callback(os.close, fd)
+            return fd
+
+        stdin, preexec, shown = None, None, data
+        if kind == "fifo":
+            os.mkfifo(tmp_path / "fifo")
+            stdin = close(os.open(tmp_path / "fifo", os.O_RDONLY | os.O_NONBLOCK))
+            writer = os.open(tmp_path / "fifo", os.O_WRONLY)
+            os.write(writer, data)
+            os.close(writer)
+        elif kind == "offset":
+            (tmp_path / "file").write_bytes(data)
+            stdin, shown = close(os.open(tmp_path / "file", os.O_RDONLY)), data[16:]
+            os.lseek(stdin, 16, os.SEEK_SET)
+        elif kind == "socket":
+            ours, theirs = socket.socketpair()
+            ours.sendall(data)
+            ours.close()
+            stdin = close(theirs.detach())
+        elif kind == "terminal":
+            master, stdin = map(close, os.openpty())  # stdin: the side a shell's programs read
+        elif kind == "closed":
+            preexec = functools.partial(os.close, 0)
+        else:
+            stdin, shown = close(os.open(f"/dev/{kind}", os.O_RDONLY)), b""
+        args = command(["show", "-", "--format", "csv"])
+        done = subprocess.run(
+            args, stdin=stdin, preexec_fn=preexec, capture_output=True, env=ENV, timeout=30
+        )
+    assert done.returncode == status
+    if says:
+        assert done.stderr.decode() == f"pykora: error: standard input: {says}" + (
+            "; pipe a result file into it or give its path\n" if "device" in says else "\n"
+        )
+        return
+    values = np.frombuffer(shown, "<f8")
+    assert done.stderr == b""
+    assert done.stdout.decode() == "index,value\n" + "".join(
+        f"{i},{v!r}\n" for i, v in enumerate(values.tolist())
     )
 
 
@@ -367,16 +617,23 @@ def test_plot_writes_a_png(demo, tmp_path, name, view):
     assert image.ndim == 3 and image.shape[0] > 100 and image.std() > 0
 
 
-def test_plot_without_matplotlib_names_the_extra(demo, tmp_path):
+@pytest.mark.parametrize(
+    "options, status, says",
+    [([], 3, 'pip install "pykora[plot]"'), (["--dpi", "5"], 2, "--dpi: 5 is out of range")],
+)
+def test_plot_without_matplotlib_names_the_extra(demo, tmp_path, options, status, says):
     code = (
         "import sys; sys.modules['matplotlib'] = None; from pykora.cli import main;"
-        f"raise SystemExit(main(['plot', {str(demo / 'marginals.dat')!r}, '-o', 'x.png']))"
+        f"raise SystemExit(main(['plot', {str(demo / 'marginals.dat')!r}, '-o', 'x.png',"
+        f" *{options!r}]))"
     )
     done = subprocess.run(
-        [sys.executable, "-c", code], capture_output=True, text=True, cwd=tmp_path
+        [sys.executable, "-c", code], capture_output=True, text=True, cwd=tmp_path, env=ENV
     )
-    assert done.returncode != 0 and "Traceback" not in done.stderr
-    assert done.stderr.count("\n") == 1 and 'pip install "pykora[plot]"' in done.stderr
+    assert done.returncode == status and "Traceback" not in done.stderr
+    *usage, last = done.stderr.splitlines()
+    assert last.startswith("pykora: error: ") and says in last
+    assert bool(usage) == (status == 2)  # a usage error, whatever is installed
     assert not (tmp_path / "x.png").exists()
 
 

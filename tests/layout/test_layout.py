@@ -1,5 +1,7 @@
 """pykora._layout against the decoders: the same blocks, where the decoders find them."""
 
+import warnings
+
 import numpy as np
 import pytest
 from hypothesis import assume, given, settings
@@ -57,3 +59,16 @@ def test_counts_beyond_the_vector_are_declared_without_padding(count, declared):
     starts, idx, got, present = block_layout(np.array([7, count, 0.5, 2, 0.25]))
     assert (starts.tolist(), idx.tolist(), got.tolist()) == ([0], [7.0], [declared])
     assert present.tolist() == [1]
+
+
+@pytest.mark.parametrize(
+    "vec",
+    [np.array([1, 2, 0.5, 3], dtype=dtype) for dtype in (object, np.longdouble, complex)]
+    + [np.array(["1", "1", "0.5", "3"]), np.array([b"1", b"1", b"0.5", b"3"])]
+    + [np.array([1, 1, 2 + 3j, 0.5]), np.array(["1", "x"]), np.array([1, None], dtype=object)],
+    ids=["object", "longdouble", "complex", "str", "bytes", "imaginary", "not-a-number", "None"],
+)
+def test_every_array_the_decoders_convert_is_converted_alike(vec):
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", np.exceptions.ComplexWarning)  # both discard the same
+        assert_layout_matches_decoders(vec)

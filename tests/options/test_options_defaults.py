@@ -1,6 +1,5 @@
 """pykora.options: the module as imported, the default table and the CPU-count default."""
 
-import importlib
 import os
 import subprocess
 import sys
@@ -165,19 +164,6 @@ def test_rebound_helpers_take_effect_at_once(both, monkeypatch):
     # The correction of malloc.lib takes its default from the rebound table.
     both.kora_set_option("malloc.lib", None)
     assert both._KORA_OPTIONS["malloc.lib"] == "je"
-
-
-def test_module_is_created_once(opts):
-    opts._KORA_OPTIONS["keep"] = marker = object()
-    del sys.modules["pykora.options"]
-    try:
-        again = importlib.import_module("pykora.options")
-    finally:
-        sys.modules["pykora.options"] = opts
-    assert again is opts
-    assert importlib.reload(opts) is opts
-    assert opts._KORA_OPTIONS == {"keep": marker}
-    assert opts.kora_get_option("keep") is marker
 
 
 @pytest.mark.parametrize(

@@ -1,26 +1,16 @@
-"""How numbers are written: six digits for people, every digit for programs.
+"""Numbers in the command line's own words: block labels, counts, and plain values as JSON.
 
-Non-finite values are ``NaN``, ``inf`` and ``-inf`` in every format; in JSON
-they are the strings "NaN", "inf" and "-inf", so that the output stays strict
-JSON and Python's ``float()`` reads all three back.
-
-The ``*_cells`` and ``*_list`` functions format many values at once:
-per-value calls cost several times more, which adds up to seconds over
-millions of cells. Both ``repr`` and ``{:.6g}`` spell infinities as wanted
-already; only NaN needs renaming.
+The cells of a view are formatted by ``pykora.cli.cells``; what is here names
+one thing at a time. Non-finite values are ``NaN``, ``inf`` and ``-inf``; in
+JSON they are the strings "NaN", "inf" and "-inf", so that the output stays
+strict JSON and Python's ``float()`` reads all three back.
 """
 
 from __future__ import annotations
 
 import json
 import math
-from typing import TYPE_CHECKING, Any
-
-if TYPE_CHECKING:
-    import numpy as np
-    import numpy.typing as npt
-
-    FloatArray = npt.NDArray[np.float64]
+from typing import Any
 
 #: Integral values below this are named in digits; beyond it the digits would
 #: run on without telling a user more than the shortest round-trip form does.
@@ -45,12 +35,18 @@ def idx_text(idx: float) -> str:
     """A block's idx as a user would look it up: 1234567, not 1.23457e+06.
 
     An integral idx is written as an integer and any other as its shortest
-    round-trip form, so that the text names exactly one float64.
+    round-trip form, so that the text names exactly one float64: -0.0 is
+    "-0", which reads back as -0.0, where "0" would name 0.0.
     """
     idx = float(idx)
     if idx.is_integer() and abs(idx) < _INTEGRAL_LIMIT:
-        return str(int(idx))
+        return "-0" if idx == 0 and math.copysign(1.0, idx) < 0 else str(int(idx))
     return exact_text(idx)
+
+
+def block_label(k: int, idx: float) -> str:
+    """How a block is named wherever it is: its position, and its idx."""
+    return f"block {k} (idx {idx_text(idx)})"
 
 
 def count_text(count: int) -> str:
@@ -60,48 +56,6 @@ def count_text(count: int) -> str:
 
 def plural(count: int, word: str) -> str:
     return f"{count} {word}" if count == 1 else f"{count} {word}s"
-
-
-def short_cells(values: list[float]) -> list[str]:
-    """Six significant digits, for tables meant to be read by people."""
-    return ["NaN" if s == "nan" else s for s in map("{:.6g}".format, values)]
-
-
-def _nan_named(reprs: str) -> str:
-    """Values' ``repr`` texts with NaN written ``NaN``."""
-    return reprs.replace("nan", "NaN") if "n" in reprs else reprs  # only nan and inf have an n
-
-
-def exact_list(values: FloatArray) -> str:
-    """``repr(values.tolist())`` with NaN written ``NaN``: every value's shortest round-trip
-    text in Python's list syntax, made in one pass of C rather than one call per value."""
-    return _nan_named(repr(values.tolist()))
-
-
-def exact_fields(values: FloatArray) -> str:
-    """The shortest round-trip texts of a 1-D array's values, comma-separated."""
-    return _nan_named(",".join(map(repr, values.tolist())))
-
-
-def json_list(values: FloatArray) -> str:
-    """``exact_list`` with the non-finite values as JSON strings."""
-    text = repr(values.tolist())
-    if "n" not in text:  # neither nan nor inf
-        return text
-    text = text.replace("nan", '"NaN"')
-    if "inf" in text:
-        text = text.replace("inf", '"inf"').replace('-"inf"', '"-inf"')
-    return text
-
-
-def exact_cells(values: FloatArray) -> list[str]:
-    """The shortest round-trip texts of a 1-D array's values."""
-    return exact_list(values)[1:-1].split(", ") if values.size else []
-
-
-def json_cells(values: FloatArray) -> list[str]:
-    """The JSON texts of a 1-D array's values, as ``json_scalar(v)`` writes each."""
-    return json_list(values)[1:-1].split(", ") if values.size else []
 
 
 def json_value(value: Any) -> Any:

@@ -8,8 +8,21 @@ from typing import Any
 from pykora.cli.errors import EXIT_OK
 from pykora.cli.numbers import json_value
 from pykora.cli.output import Output
+from pykora.cli.parser import Parser
 from pykora.cli.render.grid import write_table
 from pykora.cli.render.json import write_json
+
+NAME = "options"
+HELP = "print the effective global options"
+DESCRIPTION = "Print every option's effective value, its default and whether it was set."
+
+
+def add_arguments(options: Parser) -> None:
+    options.add_argument("--json", action="store_true", help="print JSON, not a table")
+
+
+def check(args: argparse.Namespace) -> str | None:
+    return None
 
 
 def option_rows() -> list[tuple[str, Any, Any, bool]]:

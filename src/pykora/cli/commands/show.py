@@ -1,68 +1,133 @@
 """``show FILE...``: result files as tables, CSV or JSON, in the raw, matrix or marginals view.
 
-Several files are shown one after another, each under a ``==> FILE <==``
-header as ``head`` writes them. A file that fails is reported in one line
-and the others are shown all the same; the exit status is the worst.
+Each file goes one way through the stages: it is read (``source``), its
+blocks are found (``layout``), the view is shaped (``view``: which rows and
+columns are shown, and the NaN padding as counts), and a renderer writes it
+(``render``), taking its numbers from ``cells`` as it writes. Every failure
+with a file comes before its first line is written.
+
+Several files make one document: tables one after another under ``==> FILE
+<==`` headers, as ``head`` writes them; one CSV table whose first column names
+the file; one JSON object keyed by the files' names. A file that fails is
+reported in one line and left out; the exit status is the worst.
 """
 
 from __future__ import annotations
 
 import argparse
-from collections.abc import Callable
 
-from pykora.cli.blocks import find_blocks
-from pykora.cli.errors import EXIT_FAILURE, EXIT_INVALID, EXIT_OK, CliError, error
-from pykora.cli.files import Source, display_name, read_source
-from pykora.cli.output import Output, Writer
-from pykora.cli.parser import DEFAULT_MAX_COLS, DEFAULT_MAX_ROWS
-from pykora.cli.render import csv, json, table
-from pykora.cli.render.table import Limits
+from pykora.cli.errors import EXIT_FAILURE, EXIT_OK, CliError, error, warn
+from pykora.cli.layout import find_layout
+from pykora.cli.output import Output
+from pykora.cli.parser import Parser, integer
+from pykora.cli.render import DOCUMENTS
+from pykora.cli.source import STDIN, display_name, read_source
+from pykora.cli.view import (
+    EVERYTHING,
+    FileView,
+    Limits,
+    marginals_view,
+    matrix_view,
+    raw_view,
+)
 
-Render = Callable[[Writer], None]
+NAME = "show"
+HELP = "print result files (little-endian float64 streams)"
+DESCRIPTION = (
+    "Decode engine result files and print them, each under a '==> FILE <==' "
+    "header when there are several. Tables are summarised beyond --max-rows rows and "
+    "--max-cols columns unless --all is given. Non-finite values are written as NaN, inf "
+    'and -inf (in JSON as the strings "NaN", "inf", "-inf"). The exit status is the worst '
+    "of the files'."
+)
+VIEWS = ("raw", "matrix", "marginals")
+FORMATS = ("table", "csv", "json")
+#: Rows of a table beyond which ``show`` prints only the first and last ones.
+DEFAULT_MAX_ROWS = 20
+#: Data columns beyond which ``show`` summarises a table. Nine keep a matrix
+#: table within about 100 characters and show whole blocks at both ends: the
+#: x column, the (y, x) pairs of the first two blocks and of the last two.
+DEFAULT_MAX_COLS = 9
+
+
+def add_arguments(show: Parser) -> None:
+    show.add_argument("files", nargs="+", metavar="FILE", help="a result file; - reads stdin")
+    show.add_argument(
+        "--as",
+        dest="view",
+        choices=VIEWS,
+        default="raw",
+        help="raw: the float64 values; matrix: the dense matrix of kora_interpret_vector; "
+        "marginals: one (x, y) table per block (default: %(default)s)",
+    )
+    show.add_argument(
+        "--format",
+        choices=FORMATS,
+        default="table",
+        help="output format (default: %(default)s); CSV and JSON always hold every value and "
+        "are written as they are formatted, so memory stays flat and `| head` returns at once",
+    )
+    show.add_argument(
+        "--max-rows",
+        type=integer(1),
+        metavar="N",
+        help="a table of more rows shows only the first and last N/2 around a '...' line; "
+        "marginals count the rows of all blocks together, an empty block as one "
+        f"(default: {DEFAULT_MAX_ROWS})",
+    )
+    show.add_argument(
+        "--max-cols",
+        type=integer(1),
+        metavar="N",
+        help="a table of more data columns shows only the first and last N/2 around a '...' "
+        f"column (default: {DEFAULT_MAX_COLS}: a matrix's x column and its first two and last "
+        "two blocks, about 100 characters wide)",
+    )
+    show.add_argument("--all", action="store_true", help="print every row and column of a table")
+
+
+def check(args: argparse.Namespace) -> str | None:
+    if args.files.count(STDIN) > 1:
+        return "standard input (-) can be read only once"
+    if args.format != "table":
+        for option, value in (("--max-rows", args.max_rows), ("--max-cols", args.max_cols)):
+            if value is not None:
+                return f"{option} summarises tables; {args.format.upper()} always holds every value"
+    if len(args.files) > 1:
+        if args.format == "csv" and args.view == "matrix":
+            return (
+                "--as matrix --format csv takes one file: each file's matrix has columns of its own"
+            )
+        if args.format == "json":
+            seen: set[str] = set()
+            for arg in args.files:
+                if arg in seen:
+                    return f"{arg} is named twice; the JSON object keys each file by its name"
+                seen.add(arg)
+    return None
 
 
 def table_limits(args: argparse.Namespace) -> Limits:
     """The rows and columns a table may show before it is summarised; ``None``: no limit."""
-    if args.format != "table":
-        given = [name for name in ("max_rows", "max_cols") if getattr(args, name) is not None]
-        if given:
-            option = "--" + given[0].replace("_", "-")
-            raise CliError(
-                f"{option} summarises tables; {args.format.upper()} always holds every value",
-                EXIT_INVALID,
-            )
-        return None, None
-    if args.all:
-        return None, None
-    limits = []
-    for name, default in (("max_rows", DEFAULT_MAX_ROWS), ("max_cols", DEFAULT_MAX_COLS)):
-        value = getattr(args, name)
-        value = default if value is None else value
-        if value < 1:
-            option = "--" + name.replace("_", "-")
-            raise CliError(f"{option} must be at least 1, not {value}", EXIT_INVALID)
-        limits.append(value)
-    return limits[0], limits[1]
+    if args.format != "table" or args.all:
+        return EVERYTHING
+    rows = DEFAULT_MAX_ROWS if args.max_rows is None else args.max_rows
+    columns = DEFAULT_MAX_COLS if args.max_cols is None else args.max_cols
+    return rows, columns
 
 
-def prepare(source: Source, view: str, fmt: str, limits: Limits) -> Render:
-    """Decode what ``source`` shows in this view and format; return what writes it.
-
-    Everything that can fail with the file happens here, so that a failure
-    leaves nothing half written.
-    """
+def shape(arg: str, view: str, limits: Limits) -> FileView:
+    """Read the file ``arg``, find its blocks and shape its view: everything that can fail
+    with the file, so that a failure leaves nothing half written."""
+    source = read_source(arg)
+    values = source.values
     if view == "raw":
-        if fmt == "table":
-            return table.raw(source, limits)
-        return csv.raw(source) if fmt == "csv" else json.raw(source)
-    blocks = find_blocks(source)
+        return FileView(arg, source.name, values, None, raw_view(int(values.size), limits))
+    layout = find_layout(source)
     if view == "matrix":
-        if fmt == "table":
-            return table.matrix(blocks, limits)
-        return csv.matrix(blocks) if fmt == "csv" else json.matrix(blocks)
-    if fmt == "table":
-        return table.marginals(blocks, limits)
-    return csv.marginals(blocks) if fmt == "csv" else json.marginals(blocks)
+        return FileView(arg, source.name, values, layout, matrix_view(layout, limits))
+    shaped = marginals_view(layout, None, limits)  # every block: none are picked out
+    return FileView(arg, source.name, values, layout, shaped)
 
 
 def _failed(out: Output, message: str, code: int) -> int:
@@ -73,19 +138,20 @@ def _failed(out: Output, message: str, code: int) -> int:
 
 
 def run(args: argparse.Namespace, out: Output) -> int:
-    limits = table_limits(args)  # refuse bad limits before reading anything
-    status, shown = EXIT_OK, 0
-    several = len(args.files) > 1
+    limits = table_limits(args)
+    document = DOCUMENTS[args.format](out, args.view, len(args.files) > 1)
+    status = EXIT_OK
     for arg in args.files:
         try:
-            render = prepare(read_source(arg), args.view, args.format, limits)
-            if several:
-                out.write(("\n" if shown else "") + f"==> {display_name(arg)} <==\n")
-            render(out)
-            shown += 1
+            shown = shape(arg, args.view, limits)
+            padding = shown.layout.padding if shown.layout is not None else None
+            if padding is not None:
+                warn(padding.note(shown.name))
+            document.add(shown)
         except CliError as exc:
             status = max(status, _failed(out, str(exc), exc.code))
-        except MemoryError:  # while writing: what is shown is decoded as it is written
+        except MemoryError:
             message = f"{display_name(arg)}: not enough memory"
             status = max(status, _failed(out, message, EXIT_FAILURE))
+    document.close()
     return status

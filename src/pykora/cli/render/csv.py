@@ -2,43 +2,43 @@
 
 A raw stream is ``index,value``; a matrix has its column names as header and
 one line per row; marginals are one table ``block,idx,x,y`` in which blocks
-without pairs have no rows.
+without pairs have no rows. Several files make one table, under one header
+whose first column, ``file``, holds the name of the file each line comes
+from, as it was given. A matrix's columns differ from file to file, so its
+CSV takes one file only.
 
-Header lines go through the standard ``csv`` module, which quotes what needs
-quoting. Lines of numbers are joined directly: a number's text never holds a
-comma, a quote or a line break, so ``csv`` would write them unchanged, and
-it costs twice as much a line, seconds over a file of millions of rows. The
-same holds for a matrix's column names (a letter and digits), of which a
-file of millions of blocks has millions.
+Header lines and file names go through the standard ``csv`` module, which
+quotes what needs quoting. Lines of numbers are joined directly: a number's
+text never holds a comma, a quote or a line break, so ``csv`` would write
+them unchanged, and it costs twice as much a line, seconds over a file of
+millions of rows. The same holds for a matrix's column names (a letter and
+digits), of which a file of millions of blocks has millions.
 """
 
 from __future__ import annotations
 
 import csv
-from collections.abc import Callable, Sequence
-from typing import TYPE_CHECKING
+import io
+from collections.abc import Iterable, Sequence
 
-from pykora.cli.blocks import Blocks
-from pykora.cli.files import Source
-from pykora.cli.matrix import ColumnNames, DenseColumns, n_columns
-from pykora.cli.numbers import exact_cells, exact_fields, exact_list
+from pykora.cli import cells
+from pykora.cli.cells import CHUNK, chunks
 from pykora.cli.output import Writer
-from pykora.cli.summary import chunks
+from pykora.cli.view import ColumnNames, FileView, MarginalsView, MatrixView, RawView
 
-if TYPE_CHECKING:
-    import numpy as np
-    import numpy.typing as npt
-
-    FloatArray = npt.NDArray[np.float64]
-
-#: Cells formatted at a time.
-CHUNK = 1 << 16
-Render = Callable[[Writer], None]
+HEADERS = {"raw": ["index", "value"], "marginals": ["block", "idx", "x", "y"]}
 
 
 def header(out: Writer, names: Sequence[str]) -> None:
     """The line of column names."""
     csv.writer(out, lineterminator="\n").writerow(names)
+
+
+def field(text: str) -> str:
+    """``text`` as one CSV field, quoted if it needs to be."""
+    line = io.StringIO()
+    csv.writer(line, lineterminator="").writerow([text])
+    return line.getvalue()
 
 
 def matrix_header(out: Writer, names: ColumnNames) -> None:
@@ -48,59 +48,40 @@ def matrix_header(out: Writer, names: ColumnNames) -> None:
     out.write("\n")
 
 
-def number_lines(rows: FloatArray, prefix: str = "") -> str:
-    """One line of comma-separated numbers for each row of a 2-D array, each after ``prefix``."""
-    if not rows.size:
-        return ""
-    inner = exact_list(rows)[2:-2].replace(", ", ",")  # "a,b],[c,d"
-    return prefix + inner.replace("],[", "\n" + prefix) + "\n"
+def lines(shown: FileView) -> Iterable[str]:
+    """The lines below the header, a chunk at a time."""
+    values, layout, view = shown.values, shown.layout, shown.view
+    if isinstance(view, RawView):
+        return cells.raw_csv(values, 0, view.n_rows)
+    assert layout is not None
+    if isinstance(view, MatrixView):
+        return cells.matrix_csv(values, layout, view.every_source, 0, view.n_rows)
+    assert isinstance(view, MarginalsView)
+    return cells.marginals_csv(values, layout, view.blocks)
 
 
-def raw(source: Source) -> Render:
-    values = source.values
+class CsvDocument:
+    """One table of the lines of every file shown."""
 
-    def write(out: Writer) -> None:
-        header(out, ["index", "value"])
-        for r0, r1 in chunks(range(values.size), CHUNK):
-            texts = exact_cells(values[r0:r1])
-            # A list, not a generator: join() makes one of it anyway.
-            lines = [f"{i},{t}\n" for i, t in zip(range(r0, r1), texts, strict=False)]
-            out.write("".join(lines))
+    def __init__(self, out: Writer, view: str, several: bool) -> None:
+        self.out, self.view, self.several, self.shown = out, view, several, 0
 
-    return write
-
-
-def matrix(blocks: Blocks) -> Render:
-    dense = DenseColumns(blocks, [range(n_columns(blocks.n_blocks))])
-    blocks.warn_padding()
-    names = ColumnNames(blocks.n_blocks)
-    n_rows, n = dense.n_rows, dense.n_columns
-
-    def write(out: Writer) -> None:
-        matrix_header(out, names)
-        if n > CHUNK:  # millions of blocks: rows of millions of columns, a chunk at a time
-            for r in range(n_rows):
-                for c0, c1 in chunks(range(n), CHUNK):
-                    fields = exact_fields(dense.cells(r, r + 1, c0, c1)[0])
-                    out.write(("," if c0 else "") + fields)
-                out.write("\n")
+    def add(self, shown: FileView) -> None:
+        if isinstance(shown.view, MatrixView):  # one file only: refused before it is read
+            matrix_header(self.out, shown.view.names)
+        elif not self.shown:
+            header(self.out, ["file"] * self.several + HEADERS[self.view])
+        self.shown += 1
+        if not self.several:
+            for chunk in lines(shown):
+                self.out.write(chunk)
             return
-        for r0, r1 in chunks(range(n_rows), CHUNK // max(n, 1)):
-            out.write(number_lines(dense.cells(r0, r1, 0, n)))
+        # Every chunk of raw and marginals lines ends a line: each line starts with the name.
+        start = field(shown.arg) + ","
+        between = "\n" + start
+        for chunk in lines(shown):
+            if chunk:
+                self.out.write(start + chunk[:-1].replace("\n", between) + "\n")
 
-    return write
-
-
-def marginals(blocks: Blocks) -> Render:
-    every = blocks.every_pairs()
-
-    def write(out: Writer) -> None:
-        header(out, ["block", "idx", "x", "y"])
-        for ks, group in every:
-            idx = exact_cells(blocks.idx[ks.start : ks.stop])
-            for k, idx_text, pairs in zip(ks, idx, group, strict=True):
-                prefix = f"{k},{idx_text},"
-                for r0, r1 in chunks(range(pairs.shape[0]), CHUNK // 2):
-                    out.write(number_lines(pairs[r0:r1], prefix))
-
-    return write
+    def close(self) -> None:
+        pass

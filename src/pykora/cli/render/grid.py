@@ -2,7 +2,9 @@
 
 A grid is a label column holding each row's number, then data columns. The
 cells of each range of rows and columns shown are formatted a chunk at a
-time, twice: once to find the column widths and once to write them.
+time, twice: once to find the column widths and once to write them. Rows of
+NaN padding, which may number 2**62, are known to be "NaN" from their count
+and are not formatted to find the widths.
 """
 
 from __future__ import annotations
@@ -10,11 +12,9 @@ from __future__ import annotations
 import itertools
 from collections.abc import Callable, Iterable, Sequence
 
+from pykora.cli.cells import CHUNK, chunks
 from pykora.cli.output import Writer
-from pykora.cli.summary import Shown, chunks, count_shown
-
-#: Cells formatted at a time, which bounds the memory formatting takes.
-CHUNK = 1 << 16
+from pykora.cli.view import Shown, count_shown
 
 #: cells(r0, r1, c0, c1): the texts of rows r0..r1-1 in columns c0..c1-1, row after row
 #: in one flat list, so that a column is a slice of it.
@@ -45,9 +45,16 @@ def _widened(widths: list[int], flat: list[str]) -> list[int]:
 
 
 def write_grid(
-    out: Writer, label: str, headers: Sequence[str], cells: Cells, rows: Shown, columns: Shown
+    out: Writer,
+    label: str,
+    headers: Sequence[str],
+    cells: Cells,
+    rows: Shown,
+    columns: Shown,
+    filled: int,
 ) -> None:
-    """Write a right-aligned table, exactly as ``write_table`` would for the cells it shows."""
+    """Write a right-aligned table, exactly as ``write_table`` would for the cells it shows;
+    every cell of a row at or beyond ``filled`` is NaN."""
     if len(rows) <= 1 and len(columns) == 1:
         span, item = rows[0] if rows else range(0), columns[0]
         if span is not None and item is not None and len(span) * len(item) <= CHUNK:
@@ -59,6 +66,8 @@ def write_grid(
     row_gap = None in rows
     ranges = [span for span in rows if span is not None]
     label_width = max(len(label), 3 if row_gap else 0, *(len(str(r[-1])) for r in ranges))
+    any_nan = any(span.stop > filled for span in ranges)
+    ranges = [range(span.start, min(span.stop, filled)) for span in ranges]
     n_shown = count_shown(columns)
     per_chunk = max(1, CHUNK // max(1, n_shown))  # rows formatted at a time
     wide = per_chunk == 1  # a row is written a chunk of columns at a time
@@ -68,7 +77,7 @@ def write_grid(
         if item is None:
             widths.append([])
             continue
-        least = 3 if row_gap else 0
+        least = 3 if row_gap or any_nan else 0  # as wide as "..." and "NaN"
         found = [max(len(name), least) for c0, c1 in chunks(item, CHUNK) for name in headers[c0:c1]]
         for span in ranges:
             for r0, r1 in chunks(span, per_chunk):

@@ -3,100 +3,45 @@
 One writer serves every document. A container goes on one line when none of
 its items is a non-empty container, and otherwise puts each item on a line
 of its own, indented by two spaces a level. Besides plain values, dicts and
-lists, a document may hold lazy arrays, so that a file of millions of values
-is never held as text:
+lists, a document may hold ``Lazy`` arrays, whose text the cells make as it
+is written, so that a file of millions of values is never held as text.
 
-* ``Flat``: an array on one line whatever its length, its items' texts made
-  a chunk at a time;
-* ``Rows``: the rows of a grid of numbers, one row a line;
-* ``Records``: objects that share their keys, made as they are written, one
-  a line.
+Several files make one object, keyed by each file's name as given, whose
+values are exactly the documents the files give alone.
 """
 
 from __future__ import annotations
 
 import functools
 import math
-from collections.abc import Callable, Iterable, Iterator
+from collections.abc import Callable, Iterable
 from json.encoder import encode_basestring_ascii
-from typing import TYPE_CHECKING, Any, Protocol
+from typing import Any
 
-from pykora.cli.blocks import Blocks
-from pykora.cli.files import Source
-from pykora.cli.matrix import ColumnNames, DenseColumns, n_columns
-from pykora.cli.numbers import json_cells, json_list, json_scalar
+from pykora.cli import cells
+from pykora.cli.cells import CHUNK, chunks, indent
+from pykora.cli.numbers import json_scalar
 from pykora.cli.output import Writer
-from pykora.cli.summary import chunks
-
-if TYPE_CHECKING:
-    import numpy as np
-    import numpy.typing as npt
-
-    FloatArray = npt.NDArray[np.float64]
-
-#: Values formatted at a time, and characters gathered before they are written.
-CHUNK = 1 << 16
-Render = Callable[[Writer], None]
+from pykora.cli.view import FileView, MarginalsView, MatrixView, RawView
 
 
-class Flat:
-    """An array of ``size`` plain values; ``texts(i0, i1)`` is items i0..i1-1, ", "-joined."""
+class Lazy:
+    """An array made as it is written: ``text(level)`` gives its text, a chunk at a time, for
+    the nesting level it is written at; ``filled`` says whether it holds anything."""
 
-    def __init__(self, size: int, texts: Callable[[int, int], str]) -> None:
-        self.size, self.texts = size, texts
+    __slots__ = ("filled", "text")
 
-
-class Grid(Protocol):
-    """A 2-D array of floats, or what slices like one."""
-
-    @property
-    def shape(self) -> tuple[int, ...]: ...
-
-    @property
-    def size(self) -> int: ...
-
-    def __getitem__(self, key: tuple[slice, slice], /) -> FloatArray: ...
-
-
-class Rows:
-    """The rows of a grid of numbers, one row a line."""
-
-    __slots__ = ("grid",)
-
-    def __init__(self, grid: Grid) -> None:
-        self.grid = grid
-
-
-class Records:
-    """An array of objects that share their ``keys``, each given as the tuple of its values:
-    the JSON texts of plain values, then a last value that may be a container. Made as
-    they are written, the first at once, to know whether there is any."""
-
-    def __init__(self, keys: tuple[str, ...], records: Iterable[tuple[Any, ...]]) -> None:
-        self.keys = keys
-        self._records: Iterator[tuple[Any, ...]] = iter(records)
-        self.first = next(self._records, None)
-
-    def __iter__(self) -> Iterator[tuple[Any, ...]]:
-        if self.first is not None:
-            yield self.first
-            yield from self._records
-
-
-_LAZY = (Flat, Rows, Records)
+    def __init__(self, filled: bool, text: Callable[[int], Iterable[str]]) -> None:
+        self.filled, self.text = filled, text
 
 
 def _filled(value: Any) -> bool:
     """Whether ``value`` is a container with something in it."""
     kind = type(value)
-    if kind is Rows:  # first: every block of a file is one
-        return bool(value.grid.size)
+    if kind is Lazy:
+        return bool(value.filled)
     if kind is dict or kind is list:
         return bool(value)
-    if kind is Flat:
-        return bool(value.size)
-    if kind is Records:
-        return value.first is not None
     return False
 
 
@@ -116,15 +61,10 @@ def _key(key: str) -> str:
     return encode_basestring_ascii(key) + ": "
 
 
-@functools.cache
-def _pad(level: int) -> str:
-    return "  " * level
-
-
 def _one_line(value: Any) -> str:
     """A value none of whose items is a non-empty container."""
     kind = type(value)
-    if kind in _LAZY:
+    if kind is Lazy:
         return "[]"  # lazy arrays are on one line only when empty
     if kind is dict:
         return "{" + ", ".join([_key(k) + _one_line(v) for k, v in value.items()]) + "}"
@@ -163,15 +103,11 @@ def write_json(out: Writer, document: Any) -> None:
 
 def _write(text: _Text, value: Any, level: int) -> None:
     kind = type(value)
-    if kind is Flat:
-        text.add("[")
-        for i0, i1 in chunks(range(value.size), CHUNK):
-            text.add((", " if i0 else "") + value.texts(i0, i1))
-        text.add("]")
-    elif kind is Rows and value.grid.size:
-        _write_rows(text, value, _pad(level + 1), "\n" + _pad(level))
+    if kind is Lazy and value.filled:
+        for chunk in value.text(level):
+            text.add(chunk)
     elif kind is dict and any(map(_filled, value.values())):
-        pad, sep = _pad(level + 1), "{\n"
+        pad, sep = indent(level + 1), "{\n"
         for key, item in value.items():
             if _filled(item):
                 text.add(sep + pad + _key(key))
@@ -179,89 +115,76 @@ def _write(text: _Text, value: Any, level: int) -> None:
             else:
                 text.add(sep + pad + _key(key) + _one_line(item))
             sep = ",\n"
-        text.add("\n" + _pad(level) + "}")
-    elif kind is Records and value.first is not None:
-        _write_records(text, value, level)
+        text.add("\n" + indent(level) + "}")
     elif kind is list and any(map(_filled, value)):
-        pad, sep = _pad(level + 1), "[\n"
+        pad, sep = indent(level + 1), "[\n"
         for item in value:
             text.add(sep + pad)
             _write(text, item, level + 1)
             sep = ",\n"
-        text.add("\n" + _pad(level) + "]")
+        text.add("\n" + indent(level) + "]")
     else:
         text.add(_one_line(value))
 
 
-def _write_records(text: _Text, records: Records, level: int) -> None:
-    """One object a line, or spread over lines of their own when its last value is a
-    non-empty container."""
-    outer, inner = _pad(level + 1), _pad(level + 2)
-    keys = [_key(k).replace("%", "%%") for k in records.keys]
-    # The objects' texts up to their last value, with %s for each plain value.
-    one_line = outer + "{" + ", ".join(k + "%s" for k in keys)
-    spread = outer + "{\n" + ",\n".join(inner + k + "%s" for k in keys)
-    one_line, spread = one_line[:-2], spread[:-2]  # the last value is written on its own
-    sep = "[\n"
-    for record in records:
-        last, values = record[-1], record[:-1]
-        if _filled(last):
-            text.add(sep + spread % values)
-            _write(text, last, level + 2)
-            text.add("\n" + outer + "}")
-        else:
-            text.add(sep + one_line % values + _one_line(last) + "}")
-        sep = ",\n"
-    text.add("\n" + _pad(level) + "]")
+def _names(view: MatrixView) -> Lazy:
+    """The matrix's column names: letters and digits only, nothing to escape."""
+    names = view.names
+
+    def text(level: int) -> Iterable[str]:
+        yield "["
+        for i0, i1 in chunks(range(len(names)), CHUNK):
+            yield (", " if i0 else "") + ", ".join([f'"{n}"' for n in names[i0:i1]])
+        yield "]"
+
+    return Lazy(len(names) > 0, text)
 
 
-def _write_rows(text: _Text, rows: Rows, pad: str, end: str) -> None:
-    n_rows, n = rows.grid.shape
-    text.add("[\n")
-    if n > CHUNK:  # rows of millions of numbers: a chunk of each row at a time
-        for r in range(n_rows):
-            text.add(",\n" + pad + "[" if r else pad + "[")
-            for c0, c1 in chunks(range(n), CHUNK):
-                text.add((", " if c0 else "") + json_list(rows.grid[r : r + 1, c0:c1])[2:-2])
-            text.add("]")
-    else:
-        step, between = CHUNK // n, "],\n" + pad + "["
-        for r0 in range(0, n_rows, step):
-            inner = json_list(rows.grid[r0 : r0 + step, 0:n])[1:-1]
-            text.add((",\n" if r0 else "") + pad + inner.replace("], [", between))
-    text.add(end + "]")
+def document(shown: FileView) -> dict[str, Any]:
+    """The document of one file."""
+    values, layout, view = shown.values, shown.layout, shown.view
+    if isinstance(view, RawView):
+        n = view.n_rows
+        numbers = Lazy(n > 0, lambda level: cells.raw_json(values, 0, n, level))
+        return {"file": shown.name, "as": "raw", "values": numbers}
+    assert layout is not None
+    if isinstance(view, MatrixView):
+        sources = view.every_source
+        n_rows = view.n_rows
+        rows = Lazy(
+            n_rows > 0 and sources.size > 0,
+            lambda level: cells.matrix_json(values, layout, sources, 0, n_rows, level),
+        )
+        return {
+            "file": shown.name,
+            "as": "matrix",
+            "blocks": view.n_blocks,
+            "columns": _names(view),
+            "rows": rows,
+        }
+    assert isinstance(view, MarginalsView)
+    blocks = view.blocks
+    every = Lazy(blocks.size > 0, lambda level: cells.marginals_json(values, layout, blocks, level))
+    return {"file": shown.name, "as": "marginals", "blocks": every}
 
 
-def raw(source: Source) -> Render:
-    values = source.values
-    numbers = Flat(int(values.size), lambda i0, i1: json_list(values[i0:i1])[1:-1])
-    document = {"file": source.name, "as": "raw", "values": numbers}
-    return lambda out: write_json(out, document)
+class JsonDocument:
+    """One file's document, or one object holding the document of each file by its name."""
 
+    def __init__(self, out: Writer, view: str, several: bool) -> None:
+        del view  # each document says what it shows
+        self.out, self.several, self.shown = out, several, 0
 
-def matrix(blocks: Blocks) -> Render:
-    dense = DenseColumns(blocks, [range(n_columns(blocks.n_blocks))])
-    blocks.warn_padding()
-    names = ColumnNames(blocks.n_blocks)
-    document = {
-        "file": blocks.name,
-        "as": "matrix",
-        "blocks": blocks.n_blocks,
-        # Letters and digits only: nothing to escape.
-        "columns": Flat(len(names), lambda i0, i1: ", ".join(f'"{n}"' for n in names[i0:i1])),
-        "rows": Rows(dense),
-    }
-    return lambda out: write_json(out, document)
+    def add(self, shown: FileView) -> None:
+        if not self.several:
+            write_json(self.out, document(shown))
+            return
+        text = _Text(self.out)
+        text.add(("{\n" if not self.shown else ",\n") + indent(1) + _key(shown.arg))
+        _write(text, document(shown), 1)
+        text.flush()
+        self.shown += 1
 
-
-def marginals(blocks: Blocks) -> Render:
-    def records(
-        groups: Iterable[tuple[range, list[FloatArray]]],
-    ) -> Iterator[tuple[str, str, Rows]]:
-        for ks, group in groups:
-            idx = json_cells(blocks.idx[ks.start : ks.stop])
-            yield from zip(map(str, ks), idx, map(Rows, group), strict=True)
-
-    every = Records(("block", "idx", "pairs"), records(blocks.every_pairs()))
-    document = {"file": blocks.name, "as": "marginals", "blocks": every}
-    return lambda out: write_json(out, document)
+    def close(self) -> None:
+        if self.shown:
+            self.out.write("\n}\n")

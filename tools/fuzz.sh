@@ -2,13 +2,44 @@
 # Builds the block-scanner fuzz target with clang's libFuzzer,
 # AddressSanitizer and UndefinedBehaviorSanitizer, and runs it.
 #
-#   fuzz/run.sh [seconds]     (default 60)
+#   tools/fuzz.sh [seconds]     (default 60)
 #
-# Needs clang with its sanitizer runtime (.ci/run installs both). New
+# Needs clang with its sanitizer and fuzzer runtime; where clang cannot
+# link a fuzzer, both are installed with apt (as root, as CI runs). New
 # corpus entries are kept in fuzz/corpus/, crashes in fuzz/out/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-60}"
+
+fuzzer_links() {
+  command -v clang++ >/dev/null &&
+    clang++ -fsanitize=fuzzer,address,undefined -x c++ -o /dev/null - 2>/dev/null <<<'
+extern "C" int LLVMFuzzerTestOneInput(const char*, unsigned long) { return 0; }'
+}
+
+# clang's sanitizer and fuzzer runtimes come in a package named for clang's
+# major version, whose name differs between distributions and releases: ask
+# apt for the one that matches the clang it installed.
+install_fuzzer_toolchain() {
+  apt-get update -qq
+  command -v clang++ >/dev/null || apt-get install -y -qq --no-install-recommends clang
+  local major runtime
+  major="$(clang++ --version | sed -n 's/.*clang version \([0-9][0-9]*\).*/\1/p' | head -n 1)"
+  for runtime in "libclang-rt-$major-dev" "libclang-common-$major-dev"; do
+    fuzzer_links && return
+    if apt-cache show "$runtime" >/dev/null 2>&1; then
+      apt-get install -y -qq --no-install-recommends "$runtime"
+    fi
+  done
+  fuzzer_links || {
+    echo "clang $major cannot link -fsanitize=fuzzer: no runtime package found" >&2
+    return 1
+  }
+}
+
+if ! fuzzer_links; then
+  install_fuzzer_toolchain
+fi
 mkdir -p fuzz/corpus fuzz/out
 
 cmake -S . -B build/fuzz -DPYKORA_PYTHON=OFF -DPYKORA_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ \

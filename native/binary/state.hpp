@@ -1,9 +1,12 @@
-// The names that the functions of pykora.binary look up, interned once per
-// process: module globals, NumPy attributes, builtins, attributes of arrays
-// and paths, and keywords.
+// What pykora.binary keeps for the life of the process, in one struct: the
+// names its functions look up, interned; the objects the module was created
+// with, which the guards compare against (guards.hpp); and the code its
+// module-level route compiles (vectors_module_level.cpp).
 #pragma once
 
+#include "binary/numpy_api.hpp"
 #include "common/interned.hpp"
+#include "common/state.hpp"
 
 namespace pykora::binary {
 
@@ -30,6 +33,7 @@ enum Builtin { PYKORA_BUILTINS(PYKORA_NAME_ENUMERATOR) kBuiltinCount };
 inline constexpr const char* kNumpyAttrTexts[] = {PYKORA_NUMPY_ATTRS(PYKORA_NAME_TEXT)};
 inline constexpr const char* kBuiltinTexts[] = {PYKORA_BUILTINS(PYKORA_NAME_TEXT)};
 
+// Module globals, attributes of arrays and paths, and keywords.
 #define PYKORA_BINARY_NAMES(X)                   \
   X(np, "np")                                    \
   X(Path, "Path")                                \
@@ -46,14 +50,44 @@ inline constexpr const char* kBuiltinTexts[] = {PYKORA_BUILTINS(PYKORA_NAME_TEXT
   X(io, "io")                                    \
   X(dtype, "dtype")
 
-struct BinaryNames {
+struct Names {
   PYKORA_BINARY_NAMES(PYKORA_NAME_MEMBER)
   PyObject* numpy_attr[kNumpyAttrCount] = {};
   PyObject* builtin[kBuiltinCount] = {};
 };
-extern BinaryNames names;
 
-// Interns every name, then checks that none was left out.
-void intern_binary_names();
+// The objects the module was created with; read by the native routes, which
+// may use them only while their guard holds.
+struct Originals {
+  PyObject* numpy = nullptr;
+  PyObject* numpy_attr[kNumpyAttrCount] = {};
+  PyObject* builtin[kBuiltinCount] = {};
+  PyObject* path_type = nullptr;     // pathlib.Path
+  PyObject* read_bytes = nullptr;    // pathlib.Path.read_bytes
+  PyObject* open = nullptr;          // pathlib.Path.open
+  PyObject* open_globals = nullptr;  // namespace of the module defining Path.open
+  PyObject* pathlib_io = nullptr;    // the io module as Path.open sees it
+  PyObject* io_open = nullptr;       // io.open, which Path.open calls; null: never read natively
+  PyObject* splitter = nullptr;      // this module's _split_vector_blocks
+  PyArray_Descr* f8_le = nullptr;    // the dtype that "<f8" names
+  PyArray_Descr* float64_descr = nullptr;  // NumPy's own float64 dtype
+  double nan = 0.0;                        // numpy.nan, bit for bit
+};
+
+struct State : ModuleState {
+  Names names;          // interned by init_names()
+  Originals originals;  // captured by capture_originals() (guards.hpp)
+  // The generator expression of kora_interpret_vector's module-level route,
+  // compiled by compile_module_level_code() (vectors.hpp).
+  PyObject* row_counts = nullptr;
+};
+
+inline State& state() {
+  static constinit State instance;
+  return instance;
+}
+
+// Interns every name, once per process.
+void init_names();
 
 }  // namespace pykora::binary
