@@ -23,6 +23,7 @@ import os
 import random
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import sysconfig
@@ -342,6 +343,9 @@ def main():
     parser.add_argument("targets", nargs="*", help="a base ref (default main) or files to mutate")
     args = parser.parse_args()
     started = time.monotonic()
+    # Run in the background, as `cmd &` runs it, the tool would hand SIGINT
+    # ignored down to the tests, whose children then cannot be interrupted.
+    signal.signal(signal.SIGINT, signal.default_int_handler)
 
     if args.targets and all((ROOT / t).is_file() for t in args.targets):
         files = args.targets
