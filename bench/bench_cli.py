@@ -132,18 +132,21 @@ CASES: list[tuple[str, list[str], int] | tuple[str, list[str], int, int]] = [
 ]
 
 
-def write_files(target: Path) -> dict[str, str]:
-    rng = np.random.default_rng(2026)
-    rng.standard_normal(6_250_000).astype("<f8").tofile(target / "big.dat")
-    n_blocks = 2_000_000
+def marginal_blocks(rng: np.random.Generator, n_blocks: int = 2_000_000) -> np.ndarray:
+    """blocks.dat's values: ``n_blocks`` blocks of 1 to 10 standard normal pairs, idx 1 on."""
     counts = np.tile(np.arange(1, 11), n_blocks // 10)
     rng.shuffle(counts)
     lengths = 2 + 2 * counts
     starts = np.concatenate([[0], np.cumsum(lengths)[:-1]])
     blocks = rng.standard_normal(int(lengths.sum()))
     blocks[starts], blocks[starts + 1] = np.arange(1, n_blocks + 1), counts
-    blocks.astype("<f8").tofile(target / "blocks.dat")
-    del blocks, starts
+    return blocks
+
+
+def write_files(target: Path) -> dict[str, str]:
+    rng = np.random.default_rng(2026)
+    rng.standard_normal(6_250_000).astype("<f8").tofile(target / "big.dat")
+    marginal_blocks(rng).astype("<f8").tofile(target / "blocks.dat")
     np.array([1, 1e7, 0.1, 10], dtype="<f8").tofile(target / "lying.dat")
     np.array([1, 1e9, 0.1, 10], dtype="<f8").tofile(target / "lying-1e9.dat")
     np.array([1, 2.0**62, 0.1, 10], dtype="<f8").tofile(target / "lying-2**62.dat")

@@ -1,4 +1,4 @@
-"""What the three native modules have in common as modules: each is created once per
+"""What the native modules have in common as modules: each is created once per
 process and loaded by one interpreter, and its functions are of a type of its own."""
 
 import importlib
@@ -9,7 +9,7 @@ import pytest
 
 from tests.support.compare import run_child
 
-MODULES = ["pykora.binary", "pykora.options", "pykora._layout"]
+MODULES = ["pykora.binary", "pykora.options", "pykora._layout", "pykora._text"]
 
 
 @pytest.mark.parametrize("name", MODULES)

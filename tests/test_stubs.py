@@ -12,10 +12,11 @@ from pathlib import Path
 import pytest
 
 import pykora._layout
+import pykora._text
 import pykora.binary
 import pykora.options
 
-MODULES = [pykora.binary, pykora.options, pykora._layout]
+MODULES = [pykora.binary, pykora.options, pykora._layout, pykora._text]
 
 
 def stub_functions(module):

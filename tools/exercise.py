@@ -14,6 +14,7 @@ from contextlib import contextmanager
 import numpy as np
 
 import pykora._layout as layout
+import pykora._text as text
 import pykora.binary as binary
 import pykora.options as options
 
@@ -42,6 +43,10 @@ STORED_VALUE = object()
 # Blocks as a rebound splitter may hand them back: lists, which the decoders
 # unpack through the interpreter rather than as tuples.
 LIST_BLOCKS = [[1.0, np.arange(4.0).reshape(2, 2)], [2.0, np.arange(6.0).reshape(3, 2)]]
+
+
+# The layout of VECTOR for the text writers: blocks of 2 pairs and of 3, the last cut short.
+TEXT_LAYOUT = layout.block_layout(VECTOR)
 
 
 def expect(error, function, *args, **kwargs):
@@ -148,6 +153,42 @@ def _quiet(run):
     return quiet
 
 
+@contextmanager
+def _small_chunks():
+    """Chunks of a few bytes, so that a writer fills and hands out many."""
+    saved, text.CHUNK_BYTES = text.CHUNK_BYTES, 7
+    try:
+        yield
+    finally:
+        text.CHUNK_BYTES = saved
+
+
+def drained(writer, *args):
+    def run():
+        with _small_chunks():
+            chunks = writer(*args)
+        for _ in chunks:
+            pass
+
+    return run
+
+
+def _dropped_while_written():
+    """A writer left after its first chunk: its arrays, state and buffer go with it."""
+    with _small_chunks():
+        chunks = text.marginals_json(VECTOR, TEXT_LAYOUT)
+    next(chunks)
+
+
+def _changed_while_written():
+    starts = TEXT_LAYOUT[0].copy()
+    with _small_chunks():
+        chunks = text.marginals_csv(VECTOR, (starts, *TEXT_LAYOUT[1:]))
+    next(chunks)
+    starts[:] = 99
+    expect(ValueError, list, chunks)()
+
+
 CASES = [
     ("split module-level", module_level(binary._split_vector_blocks, VECTOR), [VECTOR]),
     ("dense module-level", module_level(binary.kora_interpret_vector, VECTOR), [VECTOR]),
@@ -192,6 +233,26 @@ CASES = [
     ("layout nan", expect(ValueError, layout.block_layout, NAN_COUNT), [NAN_COUNT]),
     ("layout inf", expect(OverflowError, layout.block_layout, INF_COUNT), [INF_COUNT]),
     ("layout unconvertible", expect(ValueError, layout.block_layout, ["x"]), []),
+    ("text raw csv", drained(text.raw_csv, VECTOR, "\u00e9,"), [VECTOR]),
+    ("text raw json", drained(text.raw_json, VECTOR_LIST), [VECTOR_LIST]),
+    ("text marginals csv", drained(text.marginals_csv, VECTOR, TEXT_LAYOUT, [1, 0]), [VECTOR]),
+    ("text marginals json", drained(text.marginals_json, VECTOR, TEXT_LAYOUT, None, 2), [VECTOR]),
+    ("text matrix csv", drained(text.matrix_csv, VECTOR, TEXT_LAYOUT), [VECTOR]),
+    ("text matrix json", drained(text.matrix_json, VECTOR, TEXT_LAYOUT, [3, 0]), [VECTOR]),
+    ("text dropped", _dropped_while_written, []),
+    ("text changed", _changed_while_written, []),
+    ("text bad block", expect(IndexError, text.marginals_csv, VECTOR, TEXT_LAYOUT, [5]), []),
+    ("text bad layout", expect(ValueError, text.matrix_json, VECTOR[:3], TEXT_LAYOUT), []),
+    ("text bad prefix", expect(TypeError, text.raw_csv, VECTOR, 5), [VECTOR]),
+    ("text bad level", expect(ValueError, text.matrix_json, VECTOR, TEXT_LAYOUT, None, -1), []),
+    ("text cells", once(text.cells, VECTOR, 6), [VECTOR]),
+    ("text cells repr", once(text.cells, VECTOR_LIST), [VECTOR_LIST]),
+    ("text column values", once(text.column_values, VECTOR, TEXT_LAYOUT, None, range(3)), []),
+    (
+        "text negative row",
+        expect(IndexError, text.column_values, VECTOR, TEXT_LAYOUT, [0], range(-1, 0)),
+        [VECTOR],
+    ),
     ("defaults", once(options.kora_get_option_default), []),
     ("cpu default", once(options._cpu_default_string), []),
     ("cpu default float", _with_float_cpu_count(options._cpu_default_string), []),

@@ -17,7 +17,7 @@ from pathlib import Path
 
 import numpy
 
-EXTENSION_MODULES = ("pykora.binary", "pykora.options", "pykora._layout")
+EXTENSION_MODULES = ("pykora.binary", "pykora.options", "pykora._layout", "pykora._text")
 
 
 def main():

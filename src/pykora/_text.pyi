@@ -1,0 +1,69 @@
+"""The command line's CSV and JSON text and its tables' cells, formatted natively; private to
+pykora.
+
+Floats are written as Python writes them: ``repr(v)`` in CSV and JSON,
+``format(v, f".{p}g")`` in tables; NaN, inf and -inf as ``NaN``, ``inf`` and
+``-inf``, in JSON as strings. The writers yield str chunks of about
+``CHUNK_BYTES`` characters, read at each call. ``layout`` is
+``pykora._layout.block_layout(values)``; a column source is ``2 * k`` for
+block k's x values and ``2 * k + 1`` for its y values. A layout that does not
+fit ``values`` raises ``ValueError``, a selection out of range ``IndexError``.
+"""
+
+from collections.abc import Iterator
+
+import numpy as np
+from numpy.typing import ArrayLike, NDArray
+
+Layout = tuple[NDArray[np.int64], NDArray[np.float64], NDArray[np.int64], NDArray[np.int64]]
+
+CHUNK_BYTES: int
+
+def raw_csv(values: ArrayLike, prefix: str | None = None) -> Iterator[str]:
+    """The lines ``i,v`` of a raw stream, each after ``prefix``, each ending in a line break."""
+
+def raw_json(values: ArrayLike) -> Iterator[str]:
+    """The values' JSON texts joined by ", ": what goes between the brackets of their array."""
+
+def marginals_csv(
+    values: ArrayLike,
+    layout: Layout,
+    blocks: ArrayLike | None = None,
+    prefix: str | None = None,
+) -> Iterator[str]:
+    """The lines ``k,idx,x,y`` of the blocks ``blocks`` (every block when None), every row
+    of each up to its declared count, each after ``prefix``."""
+
+def marginals_json(
+    values: ArrayLike,
+    layout: Layout,
+    blocks: ArrayLike | None = None,
+    level: int | None = None,
+) -> Iterator[str]:
+    """The records ``{"block": k, "idx": ..., "pairs": [...]}`` of the blocks ``blocks``,
+    from the first ``{`` to the last ``}``, laid out as items of an array at nesting
+    ``level`` (1 when None: the "blocks" of a file's document)."""
+
+def matrix_csv(
+    values: ArrayLike, layout: Layout, columns: ArrayLike | None = None
+) -> Iterator[str]:
+    """The dense matrix's rows as CSV lines, the cells of column sources ``columns`` (the
+    whole matrix when None) of each."""
+
+def matrix_json(
+    values: ArrayLike,
+    layout: Layout,
+    columns: ArrayLike | None = None,
+    level: int | None = None,
+) -> Iterator[str]:
+    """The dense matrix's rows as JSON arrays, from the first ``[`` to the last ``]``, laid
+    out as items of an array at nesting ``level`` (1 when None: a document's "rows")."""
+
+def column_values(
+    values: ArrayLike, layout: Layout, columns: ArrayLike | None, rows: range
+) -> NDArray[np.float64]:
+    """The dense matrix's cells in ``rows`` of column sources ``columns``, NaN below a
+    block's declared count and beyond the values: shape (len(rows), len(columns))."""
+
+def cells(values: ArrayLike, precision: int | None = None) -> list[str]:
+    """Each value's text: ``repr(v)``, or ``format(v, f".{precision}g")`` for 1 to 17."""
