@@ -182,8 +182,9 @@ def first_build():
             stdout=subprocess.DEVNULL)  # fmt: skip
     if not build():
         sys.exit(f"the unmutated tree does not build: see {WORK / 'last.log'}")
-    # The installed Python files are the tree's own.
-    for source in (TREE / "src" / "pykora").rglob("*.py"):
+    # The installed Python files and stubs are the tree's own, new ones included.
+    package = TREE / "src" / "pykora"
+    for source in [*package.rglob("*.py"), *package.rglob("*.pyi"), package / "py.typed"]:
         target = SITE / "pykora" / source.relative_to(TREE / "src" / "pykora")
         if not target.exists() or not filecmp.cmp(source, target, False):
             shutil.copy2(source, target)
