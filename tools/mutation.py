@@ -187,6 +187,7 @@ def first_build():
     for source in [*package.rglob("*.py"), *package.rglob("*.pyi"), package / "py.typed"]:
         target = SITE / "pykora" / source.relative_to(TREE / "src" / "pykora")
         if not target.exists() or not filecmp.cmp(source, target, False):
+            target.parent.mkdir(parents=True, exist_ok=True)
             shutil.copy2(source, target)
     run([os.environ.get("CC", "cc"), "-std=c11", "-O2", "-shared", "-fPIC", "-o", str(SHIM),
          str(ROOT / "tools" / "statx_refused.c")])  # fmt: skip
