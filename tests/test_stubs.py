@@ -47,6 +47,7 @@ def test_stub_signatures_match_the_runtime(module):
         n for n, f in vars(module).items() if getattr(f, "__module__", None) == module.__name__
     }
     assert native and native <= functions.keys()
+    assert module.__doc__.strip()
     for name, stub in functions.items():
         assert parameters(stub) == parameters(getattr(module, name)), name
     for name, annotation in constants.items():

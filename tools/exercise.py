@@ -40,6 +40,9 @@ INF_COUNT = [1.0, float("inf"), 2.0]
 # Blocks across several of the layout's scanning windows, the last one cut short.
 LONG_VECTOR = np.concatenate([np.tile(VECTOR[:6], 30_000), [7, 1e9, 0.5]])
 STORED_VALUE = object()
+# Blocks as a rebound splitter may hand them back: lists, which the decoders
+# unpack through the interpreter rather than as tuples.
+LIST_BLOCKS = [[1.0, np.arange(4.0).reshape(2, 2)], [2.0, np.arange(6.0).reshape(3, 2)]]
 
 
 # The layout of VECTOR for the text writers: blocks of 2 pairs and of 3, the last cut short.
@@ -117,6 +120,27 @@ def module_level(function, vec, **rebound):
     return run
 
 
+class _FloatCpuOs:
+    """`os` with a CPU count that is not an int, as a rebound os.cpu_count may give."""
+
+    path = os.path
+
+    @staticmethod
+    def cpu_count():
+        return 8.0
+
+
+def _with_float_cpu_count(function):
+    def run():
+        options.os = _FloatCpuOs
+        try:
+            function()
+        finally:
+            options.os = os
+
+    return run
+
+
 def _quiet(run):
     def quiet():
         with warnings.catch_warnings():
@@ -170,6 +194,17 @@ CASES = [
     ("dense module-level", module_level(binary.kora_interpret_vector, VECTOR), [VECTOR]),
     ("marginals module-lvl", module_level(binary.kora_interpret_vector_list, VECTOR), [VECTOR]),
     ("dense rebound max", module_level(binary.kora_interpret_vector, VECTOR, max=max), [VECTOR]),
+    *(
+        (
+            name,
+            module_level(decoder, VECTOR, _split_vector_blocks=lambda vec: LIST_BLOCKS),
+            [LIST_BLOCKS[0][1], LIST_BLOCKS[1][1]],
+        )
+        for name, decoder in [
+            ("dense list blocks", binary.kora_interpret_vector),
+            ("marginals list blocks", binary.kora_interpret_vector_list),
+        ]
+    ),
     ("split snan", _quiet(once(binary._split_vector_blocks, SNAN_COUNT)), [SNAN_COUNT]),
     ("signature", once(getattr, binary.kora_interpret_vector, "__signature__"), []),
     ("read", once(binary.kora_read_binary_file, STREAM), [STREAM]),
@@ -220,6 +255,7 @@ CASES = [
     ),
     ("defaults", once(options.kora_get_option_default), []),
     ("cpu default", once(options._cpu_default_string), []),
+    ("cpu default float", _with_float_cpu_count(options._cpu_default_string), []),
     ("get one", once(options.kora_get_option, "keep"), []),
     ("get list", once(options.kora_get_option, ["keep", "debug", "kora.call"]), []),
     ("get all", once(options.kora_get_option), []),

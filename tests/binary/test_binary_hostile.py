@@ -11,7 +11,7 @@ import pytest
 import pykora.binary
 from tests.support import reference_binary
 from tests.support.compare import assert_same_outcome, outcome, run_child, same_as_reference
-from tests.support.hostile import Boom, hostile
+from tests.support.hostile import Boom, hostile, raising_lookup
 
 
 @pytest.mark.parametrize("count", [float("nan"), float("inf"), -float("inf"), 1e300, 2.0**62,
@@ -35,6 +35,25 @@ class SequenceWithBadLen:
 @pytest.mark.parametrize("name", ["_split_vector_blocks", "kora_interpret_vector"])
 def test_hostile_vectors(name, vec):
     same_as_reference(pykora.binary, reference_binary, name, vec)
+
+
+@pytest.mark.parametrize(
+    "looked_up, name",
+    [("round", "kora_interpret_vector"),
+     ("_split_vector_blocks", "kora_interpret_vector_list"), ("np", "kora_read_binary_file"),
+     ("_F8_LE", "kora_read_binary_file")],
+)  # fmt: skip
+def test_namespace_lookup_that_raises(tmp_path, looked_up, name):
+    """The guards look the same names up: their failure is the module's own error."""
+    path = tmp_path / "f.dat"
+    path.write_bytes(np.arange(4.0).tobytes())
+    arg = path if name == "kora_read_binary_file" else [1.0, 1.0, 2.0, 3.0]
+    results = []
+    for module in (pykora.binary, reference_binary):
+        with raising_lookup(module.__dict__, looked_up):
+            results.append(outcome(getattr(module, name), arg))
+    assert_same_outcome(name, *results)
+    assert type(results[0][1]) is Boom
 
 
 def _file(tmp_path, size):
@@ -102,6 +121,28 @@ def test_pipe_larger_than_its_reported_size(tmp_path):
     got = pykora.binary.kora_read_binary_file(fifo)
     writer.join()
     assert got.tobytes() == payload.tobytes()
+
+
+def test_deleted_splitter_whose_address_is_taken_again():
+    """The guards keep the module's own splitter alive: deleted from the
+    module, it is not freed, so no new object takes its address and passes
+    for it."""
+    out = run_child(
+        """
+        import pykora.binary as B
+        from tests.support.hostile import slot_classes
+        sizes = slot_classes()
+        address = id(B._split_vector_blocks)
+        del B._split_vector_blocks
+        objects = [cls() for cls in sizes for _ in range(4)]
+        B._split_vector_blocks = next((x for x in objects if id(x) == address), objects[0])
+        try:
+            print(B.kora_interpret_vector([1.0, 1.0, 2.0, 3.0]))
+        except TypeError as exc:
+            print(exc)
+        """
+    )
+    assert out.endswith("object is not callable\n"), out
 
 
 # Attacks that once crashed or hung the interpreter, or that leave hooks and

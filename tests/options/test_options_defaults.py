@@ -127,7 +127,9 @@ def test_default_table(both, monkeypatch, fake_os):
 @pytest.mark.parametrize(
     "cpus, text",
     [(None, "1:1"), (0, "1:1"), (1, "1:1"), (2, "2:1"), (8, "8:1"), (15, "15:1"),
-     (16, "16:1"), (17, "16:1"), (64, "16:1")],
+     (16, "16:1"), (17, "16:1"), (64, "16:1"), (2**64, "16:1"),
+     # Not an exact int: the clamps are "not below 16" and "not above 1", as written.
+     (16.0, "16:1"), (float("nan"), "16:1"), (1.0, "1:1"), (2.5, "2.5:1")],
 )  # fmt: skip
 def test_thread_default_follows_cpu_count(both, monkeypatch, fake_os, cpus, text):
     monkeypatch.setattr(both, "os", fake_os(cpus))
@@ -151,6 +153,7 @@ def test_rebound_helpers_take_effect_at_once(both, monkeypatch):
     def extended():
         table = real()
         table["extra.key"] = "x"
+        table["malloc.lib"] = "je"
         return table
 
     monkeypatch.setattr(both, "kora_get_option_default", extended)
@@ -158,6 +161,9 @@ def test_rebound_helpers_take_effect_at_once(both, monkeypatch):
     assert list(both.kora_get_option())[24:] == ["extra.key", "kora.call", "weftgen.call"]
     both.kora_set_option("extra.key", "y")
     assert both.kora_get_option("extra.key") == "y"
+    # The correction of malloc.lib takes its default from the rebound table.
+    both.kora_set_option("malloc.lib", None)
+    assert both._KORA_OPTIONS["malloc.lib"] == "je"
 
 
 @pytest.mark.parametrize(

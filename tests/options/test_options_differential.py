@@ -9,6 +9,7 @@ import warnings
 import pytest
 
 from tests.support import reference_options
+from tests.support.compare import transient_bytes
 from tests.support.dependencies import Recorder, dependencies, direct_dependencies
 from tests.support.options_scripts import FIXED, Text, random_script, replay
 
@@ -183,6 +184,16 @@ def test_no_reference_leaks(opts):
     exercise()
     assert [sys.getrefcount(obj) for obj in watched] == before
     assert opts._KORA_OPTIONS == {key: value, "kora.call": call}
+
+
+@pytest.mark.parametrize("rebound", [False, True])
+def test_lookup_builds_nothing_on_the_side(opts, monkeypatch, rebound):
+    """A lookup reads the default table, and asks os.cpu_count() alone or,
+    with `_cpu_default_string` rebound, that: a guard that wrongly fails shows
+    as the dict of defaults, or the thread count's text, built for nothing."""
+    if rebound:
+        monkeypatch.setattr(opts, "_cpu_default_string", lambda: "3:1")
+    assert transient_bytes(opts.kora_get_option, "keep") < 48
 
 
 # Every name the module-level code of a function looks up, rebound to a

@@ -7,8 +7,8 @@ import pytest
 
 import pykora.options
 from tests.support import reference_options
-from tests.support.compare import outcome
-from tests.support.hostile import hostile, raiser
+from tests.support.compare import outcome, run_child
+from tests.support.hostile import Boom, hostile, raiser, raising_lookup
 
 
 class HashlessText(str):
@@ -33,6 +33,19 @@ def test_hostile_option_keys(call):
     (native, native_store), (plain, plain_store) = results
     assert (type(native[1]), str(native[1])) == (type(plain[1]), str(plain[1]))
     assert native[0] == plain[0] and native_store == plain_store
+
+
+@pytest.mark.parametrize(
+    "looked_up", ["kora_get_option_default", "_cpu_default_string", "_KORA_OPTIONS"]
+)
+def test_namespace_lookup_that_raises(looked_up):
+    """The guards look the same names up: their failure is the module's own error."""
+    results = []
+    for module in (pykora.options, reference_options):
+        with raising_lookup(module.__dict__, looked_up):
+            value, error = outcome(module.kora_get_option, "keep")
+        results.append((value, type(error), str(error)))
+    assert results[0] == results[1] and results[0][1] is Boom
 
 
 @pytest.mark.parametrize("value", ["/no/such/lib.so", "unknown-lib"])
@@ -67,6 +80,13 @@ class ScriptedKey:
         return f"ScriptedKey({self.text!r})"
 
 
+class ScriptedText(ScriptedKey, str):
+    """The same, as a str subclass: not an exact str, so every lookup is the store's own."""
+
+    def __new__(cls, text, answers):
+        return str.__new__(cls, text)
+
+
 @pytest.mark.parametrize(
     "text, answers, option",
     [
@@ -80,11 +100,12 @@ class ScriptedKey:
         ("keep", [True], None),
     ],
 )
-def test_stored_keys_with_their_own_equality(text, answers, option):
+@pytest.mark.parametrize("kind", [ScriptedKey, ScriptedText])
+def test_stored_keys_with_their_own_equality(text, answers, option, kind):
     results = []
     for module in (pykora.options, reference_options):
         saved = dict(module._KORA_OPTIONS)
-        key = ScriptedKey(text, answers)
+        key = kind(text, answers)
         module._KORA_OPTIONS[key] = "stored-by-key"
         try:
             value, error = outcome(module.kora_get_option, option)
@@ -94,3 +115,26 @@ def test_stored_keys_with_their_own_equality(text, answers, option):
         shown = repr(list(value.items())) if isinstance(value, dict) else repr(value)
         results.append((shown, type(error), str(error), key.calls))
     assert results[0] == results[1]
+
+
+@pytest.mark.parametrize("name", ["_cpu_default_string", "kora_get_option_default"])
+def test_deleted_function_whose_address_is_taken_again(name):
+    """The guards keep the module's own functions alive: deleted from the
+    module, the function is not freed, so no new object takes its address and
+    passes for it."""
+    out = run_child(
+        f"""
+        import pykora.options as o
+        from tests.support.hostile import slot_classes
+        sizes = slot_classes()
+        address = id(o.{name})
+        del o.{name}
+        objects = [cls() for cls in sizes for _ in range(4)]
+        o.{name} = next((x for x in objects if id(x) == address), objects[0])
+        try:
+            print(o.kora_get_option("num.threads"))
+        except TypeError as exc:
+            print(exc)
+        """
+    )
+    assert out.endswith("object is not callable\n"), out

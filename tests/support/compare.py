@@ -59,6 +59,26 @@ def same_as_reference(native, reference, name, *args):
     return got
 
 
+def transient_bytes(func, *args):
+    """Traced memory that one call of `func` allocates and frees again (beyond
+    what its result keeps), after a first call has filled any cache."""
+    import tracemalloc
+
+    import pytest
+
+    if tracemalloc.is_tracing():
+        pytest.skip("tracemalloc is already tracing")
+    func(*args)
+    tracemalloc.start()
+    try:
+        result = func(*args)
+        kept, peak = tracemalloc.get_traced_memory()
+    finally:
+        tracemalloc.stop()
+    del result
+    return peak - kept
+
+
 def run_child(code, timeout=60):
     """Run `code` in a new interpreter, from the checkout's top so that it can
     import tests.support; a crash or a hang fails the test, not the run."""
