@@ -505,19 +505,31 @@ ViewError table_cell(const ViewInputs& in, CellSource source, std::size_t at, st
 
 class TableRows final : public GridWriter {
  public:
-  TableRows(CellSource source, std::uint64_t first_row, std::uint64_t rows, TableShape shape)
-      : GridWriter(step_bound(shape), rows),
-        source_(source),
-        first_row_(first_row),
-        shape_(std::move(shape)) {}
+  // The shape is shared by the parts of one table: a row may have millions
+  // of columns, and so of widths.
+  TableRows(CellSource source, std::uint64_t first_row, std::uint64_t rows,
+            std::shared_ptr<const TableShape> shape, std::size_t step)
+      : GridWriter(step, rows), source_(source), first_row_(first_row), shape_(std::move(shape)) {}
+
+  // The most one step writes: a cell, with the row's number before the
+  // first and the "..." columns around it.
+  static std::size_t step_bound(const TableShape& shape) {
+    std::int64_t widest = kMaxFloatText;
+    for (std::int64_t width : shape.widths) {
+      widest = std::max(widest, width);
+    }
+    const std::int64_t label = std::max<std::int64_t>(shape.label_width, kMaxIntegerText);
+    return static_cast<std::size_t>(label + widest + 16);  // two gaps, two spaces, a break
+  }
 
   Fill fill(const ViewInputs& in, char* out, const char* target) override {
-    const std::uint64_t n = shape_.widths.size();
+    const TableShape& shape = *shape_;
+    const std::uint64_t n = shape.widths.size();
     char text[kMaxFloatText];
     while (more() && out < target) {
       const std::uint64_t row = first_row_ + place_.major;
       if (place_.minor == 0) {  // with the first cell, in one step
-        out = write_integer_right(out, static_cast<std::int64_t>(row), shape_.label_width);
+        out = write_integer_right(out, static_cast<std::int64_t>(row), shape.label_width);
       }
       if (place_.minor < n) {
         double cell;
@@ -528,8 +540,8 @@ class TableRows final : public GridWriter {
         out = gap_before(out, place_.minor);
         *out++ = ' ';
         *out++ = ' ';
-        const char* end = write_rounded(text, cell, shape_.precision, kBareSpelling);
-        out = write_right(out, text, end, shape_.widths[place_.minor]);
+        const char* end = write_rounded(text, cell, shape.precision, kBareSpelling);
+        out = write_right(out, text, end, shape.widths[place_.minor]);
       }
       if (n == 0 || next_cell(n)) {
         out = gap_before(out, n);
@@ -543,24 +555,15 @@ class TableRows final : public GridWriter {
   }
 
  private:
-  static std::size_t step_bound(const TableShape& shape) {
-    std::int64_t widest = kMaxFloatText;
-    for (std::int64_t width : shape.widths) {
-      widest = std::max(widest, width);
-    }
-    const std::int64_t label = std::max<std::int64_t>(shape.label_width, kMaxIntegerText);
-    return static_cast<std::size_t>(label + widest + 16);  // two gaps, two spaces, a break
-  }
-
-  std::uint64_t columns(const ViewInputs&) const override { return shape_.widths.size(); }
+  std::uint64_t columns(const ViewInputs&) const override { return shape_->widths.size(); }
   std::unique_ptr<ViewWriter> fresh() const override {
-    return std::make_unique<TableRows>(source_, first_row_, rows_, shape_);
+    return std::make_unique<TableRows>(source_, first_row_, rows_, shape_, max_step());
   }
 
   // "  ..." where columns are left out before column `at`.
   char* gap_before(char* out, std::uint64_t at) const {
     const auto column = static_cast<std::int64_t>(at);
-    if (std::binary_search(shape_.gaps.begin(), shape_.gaps.end(), column)) {
+    if (std::binary_search(shape_->gaps.begin(), shape_->gaps.end(), column)) {
       out = copy_text(out, "  ...");
     }
     return out;
@@ -568,7 +571,7 @@ class TableRows final : public GridWriter {
 
   CellSource source_;
   std::uint64_t first_row_;
-  TableShape shape_;
+  std::shared_ptr<const TableShape> shape_;
 };
 
 class MarginalsTable final : public BlockWriter {
@@ -807,7 +810,9 @@ ViewError table_widths(const ViewInputs& in, CellSource source, std::uint64_t fi
 
 std::unique_ptr<ViewWriter> table_rows(CellSource source, std::uint64_t first_row,
                                        std::uint64_t rows, TableShape shape) {
-  return std::make_unique<TableRows>(source, first_row, rows, std::move(shape));
+  const std::size_t step = TableRows::step_bound(shape);
+  return std::make_unique<TableRows>(source, first_row, rows,
+                                     std::make_shared<const TableShape>(std::move(shape)), step);
 }
 
 std::unique_ptr<ViewWriter> marginals_table(int precision) {

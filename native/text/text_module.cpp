@@ -144,6 +144,12 @@ constexpr const char kCellsDoc[] =
     "    a precision from 1 to 17. NaN, inf and -inf are ``NaN``, ``inf`` and ``-inf``.\n"
     "    ";
 
+constexpr const char kLabelsDoc[] =
+    "How each idx of ``values`` names its block, as a list: an integral idx below 1e16 in\n"
+    "    magnitude as its integer (\"-0\" for -0.0), any other as ``repr`` writes it, NaN,\n"
+    "    inf and -inf as ``NaN``, ``inf`` and ``-inf``.\n"
+    "    ";
+
 constexpr const char kTableWidthsDoc[] =
     "The most characters any cell of each column takes in rows ``rows`` (a range of\n"
     "    step 1), at ``precision`` significant digits (6 when None), as an int64 array.\n"
@@ -516,6 +522,19 @@ PyObject* marginals_table(Function* self, PyObject* const* args, Py_ssize_t, PyO
   return chunks_of(self, std::move(source), core::marginals_table(precision_of(args[3])));
 }
 
+PyObject* labels(Function*, PyObject* const* args, Py_ssize_t, PyObject*) {
+  Object array = converted(args[0], NPY_DOUBLE, 0, 0);
+  const std::span<const double> values = span_of<double>(array);
+  Object texts = Object::steal(PyList_New(static_cast<Py_ssize_t>(values.size())));
+  char text[core::kMaxFloatText];
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    const char* end = core::write_idx_label(text, values[i]);
+    PyList_SET_ITEM(texts.get(), static_cast<Py_ssize_t>(i),
+                    ascii_text(text, static_cast<std::size_t>(end - text)).release());
+  }
+  return texts.release();
+}
+
 // ---------------------------------------------------------------------------
 // The table of functions.
 
@@ -531,6 +550,7 @@ constexpr const char* kTableWidthsParams[] = {"values", "layout", "columns", "ro
 constexpr const char* kTableRowsParams[] = {"values",    "layout", "columns",     "rows",
                                             "precision", "widths", "label_width", "gaps"};
 constexpr const char* kMarginalsTableParams[] = {"values", "layout", "blocks", "precision"};
+constexpr const char* kLabelsParams[] = {"values"};
 
 constexpr const char kLayoutType[] =
     "tuple[NDArray[int64], NDArray[float64], NDArray[int64], NDArray[int64]]";
@@ -572,6 +592,7 @@ constexpr Annotation kTableRowsAnnotations[] = {
     {"values", "ArrayLike"}, {"layout", kTableLayoutType}, {"columns", "ArrayLike | None"},
     {"rows", "range"},       {"precision", "int | None"},  {"widths", "ArrayLike"},
     {"label_width", "int"},  {"gaps", "ArrayLike | None"}, {"return", "Iterator[str]"}};
+constexpr Annotation kLabelsAnnotations[] = {{"values", "ArrayLike"}, {"return", "list[str]"}};
 constexpr Annotation kMarginalsTableAnnotations[] = {{"values", "ArrayLike"},
                                                      {"layout", kLayoutType},
                                                      {"blocks", "ArrayLike | None"},
@@ -645,6 +666,12 @@ constexpr FunctionDef kFunctions[] = {
      .required = 2,
      .annotations = kMarginalsTableAnnotations,
      .impl = marginals_table},
+    {.name = "labels",
+     .doc = kLabelsDoc,
+     .params = kLabelsParams,
+     .required = 1,
+     .annotations = kLabelsAnnotations,
+     .impl = labels},
 };
 
 void module_body(PyObject* module) {

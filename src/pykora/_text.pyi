@@ -103,3 +103,7 @@ def marginals_table(
 ) -> Iterator[str]:
     """Each block's line ``block k (idx i): n rows`` after a blank line, then, for a block
     with pairs, its table ``row x y`` with columns as wide as its own cells."""
+
+def labels(values: ArrayLike) -> list[str]:
+    """How each idx names its block: an integral idx below 1e16 in magnitude as its integer
+    ("-0" for -0.0), any other as ``repr`` writes it; NaN, inf and -inf bare."""

@@ -65,6 +65,13 @@ def texts(numbers: FloatArray, precision: int) -> list[str]:
     return _text.cells(numbers, precision)
 
 
+def labels(idx: FloatArray) -> list[str]:
+    """How each idx of ``idx`` names its block, as ``numbers.idx_text`` names one."""
+    from pykora import _text
+
+    return _text.labels(idx)
+
+
 def pair_sources(k: int) -> IntArray:
     """The sources of block ``k``'s x and y."""
     import numpy as np

@@ -164,7 +164,7 @@ class ColumnNames(Sequence[str]):
             # Columns 1 + 2k and 2 + 2k are block k's: named a block at a time, which is
             # what a header of millions of columns costs.
             first, last = (max(start, 1) - 1) // 2, (stop - 2) // 2
-            names = [f"{axis}{k}" for k in range(first, last + 1) for axis in "yx"]
+            names = " ".join(map("y{0} x{0}".format, range(first, last + 1))).split(" ")
             skip = max(start, 1) - (1 + 2 * first)
             return ["x"] * (start == 0) + names[skip : skip + stop - max(start, 1)]
         if not -self.n_columns <= index < self.n_columns:
@@ -209,7 +209,7 @@ class MatrixView:
     selected: IntArray | None  # the blocks selected, ascending; None: no selection
     rows: Shown
     columns: Shown  # of the columns it may show
-    sources: list[IntArray]  # of each range of ``columns``, in order
+    sources: list[IntArray]  # of each range of ``columns``, in order; none when whole
     filled: int  # rows of the columns shown that hold anything but NaN
 
     @property
@@ -247,25 +247,28 @@ class MatrixView:
             return self.sources[0]
         return np.concatenate(self.sources) if self.sources else np.zeros(0, dtype=np.int64)
 
-    def legend(self) -> list[int | None]:
-        """The blocks whose values fill the columns shown, ascending, with ``None`` wherever
-        blocks it may show are left out."""
+    def legend(self) -> list[IntArray | None]:
+        """The blocks whose values fill the columns shown, ascending, in runs, with
+        ``None`` wherever blocks it may show are left out."""
         import numpy as np
 
         chosen = self.selected
-        found: list[int | None] = []
+        found: list[IntArray | None] = []
         last = -1  # the position, among the blocks it may show, of the last one named
         for span in self.columns:
             if span is None:
                 continue
             blocks = blocks_of(self.column_numbers(span), self.n_blocks)
+            blocks = blocks[np.r_[True, blocks[1:] != blocks[:-1]]]  # each once: ascending
             positions = blocks if chosen is None else np.searchsorted(chosen, blocks)
-            for k, at in zip(blocks.tolist(), positions.tolist(), strict=True):
-                if at > last + 1:
-                    found.append(None)
-                if at > last:
-                    found.append(k)
-                    last = at
+            new = positions > last
+            if not new.any():
+                continue
+            blocks, positions = blocks[new], positions[new]
+            if positions[0] > last + 1:
+                found.append(None)
+            found.append(blocks)
+            last = int(positions[-1])
         every = self.n_blocks if chosen is None else int(chosen.size)
         if last < every - 1:
             found.append(None)
@@ -300,10 +303,10 @@ def with_columns(view: MatrixView, layout: Layout, columns: Shown) -> MatrixView
     """``view`` showing ``columns``, with their sources and the rows they hold."""
     import numpy as np
 
-    sources = [
-        sources_of(view.column_numbers(span), view.n_blocks) for span in columns if span is not None
-    ]
-    view = dataclasses.replace(view, columns=columns, sources=sources)
+    view = dataclasses.replace(view, columns=columns, sources=[])
+    if not view.whole:  # the whole matrix's are known without an array of millions
+        sources = [sources_of(view.column_numbers(span), view.n_blocks) for span in columns if span]
+        view = dataclasses.replace(view, sources=sources)
     every = view.every_source
     if every is not None:
         filled = layout.rows_held(every) if every.size else 0

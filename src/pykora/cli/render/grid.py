@@ -72,7 +72,9 @@ def _line(
             pieces.append(["..."])
             part, at = part[gap - at :], gap
         pieces.append(map(str.rjust, part, widths[at:stop].tolist()))
-        out.write("".join("  " + text for text in itertools.chain.from_iterable(pieces)))
+        texts = list(itertools.chain.from_iterable(pieces))
+        if texts:
+            out.write("  " + "  ".join(texts))
         at = stop
     out.write("  ..." * gaps.count(at) + "\n")
 

@@ -8,7 +8,7 @@ header, as ``head`` writes them.
 from __future__ import annotations
 
 from pykora.cli import cells
-from pykora.cli.numbers import block_label, idx_text, plural
+from pykora.cli.numbers import block_label, plural
 from pykora.cli.output import Writer
 from pykora.cli.render.grid import write_grid
 from pykora.cli.view import FileView, MarginalsView, MatrixView, RawView, count_shown
@@ -43,13 +43,24 @@ def raw(out: Writer, shown: FileView, view: RawView) -> None:
     write_grid(out, "index", ["value"], table, view.rows, view.columns, n)
 
 
-def block_legend(shown: FileView, view: MatrixView) -> str:
+def block_legend(out: Writer, shown: FileView, view: MatrixView) -> None:
     """The line that names the idx of each block whose columns a matrix table shows,
-    with "..." where blocks are left out."""
+    with "..." where blocks are left out; a chunk of blocks at a time."""
     assert shown.layout is not None
     idx = shown.layout.idx
-    parts = ["..." if k is None else f"{k} (idx {idx_text(idx[k])})" for k in view.legend()]
-    return "blocks: " + ", ".join(parts)
+    out.write("blocks: ")
+    between = ""
+    for run in view.legend():
+        if run is None:
+            out.write(between + "...")
+        else:
+            for k0, k1 in cells.chunks(range(int(run.size)), cells.CHUNK):
+                blocks = run[k0:k1]
+                named = map("{} (idx {})".format, blocks.tolist(), cells.labels(idx[blocks]))
+                out.write(between + ", ".join(named))
+                between = ", "
+        between = ", "
+    out.write("\n")
 
 
 def matrix(out: Writer, shown: FileView, view: MatrixView) -> None:
@@ -63,7 +74,7 @@ def matrix(out: Writer, shown: FileView, view: MatrixView) -> None:
         f"{left_out(n_rows - count_shown(view.rows), n_columns - count_shown(view.columns))}\n"
     )
     if n_columns:
-        out.write(block_legend(shown, view) + "\n")
+        block_legend(out, shown, view)
     table = cells.Table(shown.values, shown.layout, view.every_source, shown.precision)
     write_grid(out, "row", view.names, table, view.rows, view.columns, view.filled)
 
