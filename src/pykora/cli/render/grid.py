@@ -72,9 +72,9 @@ def _line(
             pieces.append(["..."])
             part, at = part[gap - at :], gap
         pieces.append(map(str.rjust, part, widths[at:stop].tolist()))
-        texts = list(itertools.chain.from_iterable(pieces))
-        if texts:
-            out.write("  " + "  ".join(texts))
+        aligned = list(itertools.chain.from_iterable(pieces))
+        if aligned:
+            out.write("  " + "  ".join(aligned))
         at = stop
     out.write("  ..." * gaps.count(at) + "\n")
 
