@@ -113,10 +113,13 @@ class Ahead {
     }
   }
 
-  // A part's buffer, to be reused for another part.
+  // A part's buffer, to be reused for another part. Buffers are kept, not
+  // freed: one freed by a thread other than the one that made it goes back
+  // to that thread's heap, which gives the pages back to the system, to be
+  // faulted in again for the next part.
   void recycle(std::vector<char> buffer) {
     std::lock_guard lock(mutex_);
-    spare_ = std::move(buffer);
+    spare_.push_back(std::move(buffer));
   }
 
  private:
@@ -134,7 +137,10 @@ class Ahead {
       return nullptr;
     }
     Part& part = parts_.emplace_back();
-    part.text = std::move(spare_);
+    if (!spare_.empty()) {
+      part.text = std::move(spare_.back());
+      spare_.pop_back();
+    }
     part.writer = std::move(rest_);
     rest_ = part.writer->split(inputs_, part_bytes_);
     part.taken = true;
@@ -163,7 +169,7 @@ class Ahead {
   std::unique_ptr<core::ViewWriter> rest_;  // the text not yet in a part
   std::size_t part_bytes_;
   std::deque<Part> parts_;  // in the order of the text
-  std::vector<char> spare_;
+  std::vector<std::vector<char>> spare_;  // buffers of parts written, at most kAhead
   bool stopping_ = false;
   std::mutex mutex_;
   std::condition_variable changed_;
