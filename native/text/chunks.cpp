@@ -168,7 +168,7 @@ class Ahead {
   const core::ViewInputs& inputs_;          // owned by the chunks' state, which owns this
   std::unique_ptr<core::ViewWriter> rest_;  // the text not yet in a part
   std::size_t part_bytes_;
-  std::deque<Part> parts_;  // in the order of the text
+  std::deque<Part> parts_;                // in the order of the text
   std::vector<std::vector<char>> spare_;  // buffers of parts written, at most kAhead
   bool stopping_ = false;
   std::mutex mutex_;
