@@ -512,6 +512,7 @@ PyObject* table_rows(Function* self, PyObject* const* args, Py_ssize_t, PyObject
     const auto at = span_of<std::int64_t>(gaps);
     shape.gaps.assign(at.begin(), at.end());
     std::sort(shape.gaps.begin(), shape.gaps.end());
+    shape.gaps.erase(std::unique(shape.gaps.begin(), shape.gaps.end()), shape.gaps.end());
   }
   return chunks_of(self, std::move(source), core::table_rows(cells, first, rows, std::move(shape)));
 }

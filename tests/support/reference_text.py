@@ -166,8 +166,8 @@ def table_rows(values, layout, columns, rows, precision, widths, label_width, ga
         line = str(r).rjust(label_width)
         texts = [rounded(v, precision) for v in _table_cells(values, layout, columns, r)]
         for j, (text, width) in enumerate(zip(texts, widths, strict=True)):
-            line += "  ..." * gaps.count(j) + "  " + text.rjust(int(width))
-        yield line + "  ..." * gaps.count(len(texts)) + "\n"
+            line += "  ..." * (j in gaps) + "  " + text.rjust(int(width))
+        yield line + "  ..." * (len(texts) in gaps) + "\n"
 
 
 def marginals_table(values, layout, blocks=None, precision=None) -> Iterator[str]:

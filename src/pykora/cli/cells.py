@@ -58,13 +58,6 @@ def gather(values: FloatArray, layout: Layout, sources: IntArray, r0: int, r1: i
     return _text.column_values(values, layout.arrays, sources, range(r0, r1))
 
 
-def texts(numbers: FloatArray, precision: int) -> list[str]:
-    """``precision`` significant digits of each number, row after row."""
-    from pykora import _text
-
-    return _text.cells(numbers, precision)
-
-
 def labels(idx: FloatArray) -> list[str]:
     """How each idx of ``idx`` names its block, as ``numbers.idx_text`` names one."""
     from pykora import _text

@@ -84,7 +84,7 @@ def add_arguments(show: Parser) -> None:
         metavar="N",
         help="a table of more data columns shows only the first and last N/2 around a '...' "
         f"column (default: {DEFAULT_MAX_COLS}: a matrix's x column and its first two and last "
-        "two blocks, about 100 characters wide)",
+        "two blocks, about 100 characters wide; fewer where a terminal is narrower)",
     )
     show.add_argument("--all", action="store_true", help="print every row and column of a table")
     show.add_argument(

@@ -8,11 +8,12 @@ from, as it was given. A matrix's columns differ from file to file, so its
 CSV takes one file only.
 
 Header lines and file names go through the standard ``csv`` module, which
-quotes what needs quoting. Lines of numbers are joined directly: a number's
-text never holds a comma, a quote or a line break, so ``csv`` would write
-them unchanged, and it costs twice as much a line, seconds over a file of
-millions of rows. The same holds for a matrix's column names (a letter and
-digits), of which a file of millions of blocks has millions.
+quotes what needs quoting. Lines of numbers come from ``cells``, formatted
+natively: a number's text never holds a comma, a quote or a line break, so
+``csv`` would write them unchanged. The same holds for a matrix's column
+names (a letter and digits), of which a file of millions of blocks has
+millions. With several files, each line starts with its file's field, which
+the native writer copies ahead of every line.
 """
 
 from __future__ import annotations
