@@ -791,13 +791,14 @@ std::size_t table_columns(const ViewInputs& in, CellSource source) {
 }
 
 ViewError table_widths(const ViewInputs& in, CellSource source, std::uint64_t first_row,
-                       std::uint64_t rows, int precision, std::span<std::int64_t> widths) {
+                       std::uint64_t rows, std::size_t first_column, int precision,
+                       std::span<std::int64_t> widths) {
   char text[kMaxFloatText];
-  for (std::size_t at = 0; at < widths.size(); ++at) {
-    std::int64_t& width = widths[at];
+  for (std::size_t j = 0; j < widths.size(); ++j) {
+    std::int64_t& width = widths[j];
     for (std::uint64_t i = 0; i < rows; ++i) {
       double cell;
-      if (ViewError error = table_cell(in, source, at, first_row + i, cell);
+      if (ViewError error = table_cell(in, source, first_column + j, first_row + i, cell);
           error.fault != ViewFault::kNone) {
         return error;
       }

@@ -184,10 +184,12 @@ enum class CellSource { kValues, kMatrix };
 // The columns of a table of `source` cells.
 std::size_t table_columns(const ViewInputs& in, CellSource source);
 
-// Sets widths[j] to the most characters any cell of column j takes in rows
-// first_row to first_row + rows - 1, or leaves it where it is already wider.
+// Sets widths[j] to the most characters any cell of column first_column + j
+// takes in rows first_row to first_row + rows - 1, or leaves it where it is
+// already wider.
 ViewError table_widths(const ViewInputs& in, CellSource source, std::uint64_t first_row,
-                       std::uint64_t rows, int precision, std::span<std::int64_t> widths);
+                       std::uint64_t rows, std::size_t first_column, int precision,
+                       std::span<std::int64_t> widths);
 
 // How a table's lines are laid out.
 struct TableShape {

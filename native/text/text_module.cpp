@@ -466,27 +466,43 @@ PyObject* table_widths(Function* self, PyObject* const* args, Py_ssize_t, PyObje
   auto* out =
       static_cast<std::int64_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(widths.get())));
   const std::span<std::int64_t> all(out, static_cast<std::size_t>(columns));
-  const bool two =
-      threads(self) == 2 && rows > 1 &&
-      rows * static_cast<std::uint64_t>(std::max<npy_intp>(columns, 1)) >= kCellsForTwoThreads;
-  const core::ViewError error = without_gil([&] {
-    if (!two) {
-      return core::table_widths(in, cells, first, rows, precision, all);
-    }
-    // The first half of the rows on a second thread, the rest on this one.
-    std::vector<std::int64_t> half(all.size());
-    core::ViewError first_error;
-    std::thread helper(
-        [&] { first_error = core::table_widths(in, cells, first, rows / 2, precision, half); });
-    const core::ViewError error =
-        core::table_widths(in, cells, first + rows / 2, rows - rows / 2, precision, all);
-    helper.join();
-    for (std::size_t j = 0; j < all.size(); ++j) {
-      all[j] = std::max(all[j], half[j]);
-    }
-    return first_error.fault != core::ViewFault::kNone ? first_error : error;
-  });
-  check(error, in);
+  const bool two = threads(self) == 2;
+  // Slabs of rows of about kCellsForTwoThreads * 16 cells each, with a look
+  // at the signals between two: a Ctrl-C is not kept waiting for a table of
+  // millions of rows, or of columns.
+  const auto width = static_cast<std::uint64_t>(std::max<npy_intp>(columns, 1));
+  const std::uint64_t slab = std::max<std::uint64_t>(1, 16 * kCellsForTwoThreads / width);
+  std::vector<std::int64_t> half(two ? all.size() : 0);
+  for (std::uint64_t done = 0; done < rows; done += slab) {
+    const std::uint64_t count = std::min(slab, rows - done);
+    const std::uint64_t at = first + done;
+    const core::ViewError error = without_gil([&] {
+      if (!two || count * width < kCellsForTwoThreads) {
+        return core::table_widths(in, cells, at, count, 0, precision, all);
+      }
+      // Half the slab on a second thread, the other half on this one: its
+      // first rows, or of a single row, its first columns.
+      const std::uint64_t rows_first = count > 1 ? count / 2 : count;
+      const std::size_t columns_first = count > 1 ? all.size() : all.size() / 2;
+      const std::span<std::int64_t> ours = count > 1 ? all : all.subspan(columns_first);
+      core::ViewError first_error;
+      std::thread helper([&] {
+        first_error = core::table_widths(in, cells, at, rows_first, 0, precision,
+                                         std::span(half).first(columns_first));
+      });
+      const core::ViewError error =
+          count > 1 ? core::table_widths(in, cells, at + rows_first, count - rows_first, 0,
+                                         precision, ours)
+                    : core::table_widths(in, cells, at, count, columns_first, precision, ours);
+      helper.join();
+      for (std::size_t j = 0; j < columns_first; ++j) {
+        all[j] = std::max(all[j], half[j]);
+      }
+      return first_error.fault != core::ViewFault::kNone ? first_error : error;
+    });
+    check(error, in);
+    checked(PyErr_CheckSignals());
+  }
   return widths.release();
 }
 
