@@ -111,13 +111,7 @@ def column_sources(span: range, n_blocks: int) -> IntArray:
     """The sources of the matrix's columns ``span``."""
     import numpy as np
 
-    sources = np.arange(span.start, span.stop, dtype=np.int64)
-    if n_blocks > 1:
-        # Column 1 + 2k is block k's y, source 2k + 1; column 2 + 2k its x, source 2k.
-        first_x = max(span.start, 2)
-        first_x += first_x % 2
-        sources[first_x - span.start :: 2] -= 2
-    return sources
+    return sources_of(np.arange(span.start, span.stop, dtype=np.int64), n_blocks)
 
 
 def sources_of(columns: IntArray, n_blocks: int) -> IntArray:
