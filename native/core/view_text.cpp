@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <utility>
@@ -493,6 +494,84 @@ class MatrixJson final : public GridWriter {
   bool closed_ = false;
 };
 
+// Powers of ten that are exact doubles.
+constexpr double kExactPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                   1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                   1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr int kMaxExactPower = 22;
+
+// How many characters write_rounded(v, precision) writes, found without
+// writing them where double arithmetic finds the correctly rounded digits
+// surely, which is most of the time: a table's widths are measured from
+// every cell, and writing them all costs as much again as the table.
+//
+// The text is the `precision` correctly rounded significant digits m of v,
+// laid out by the decimal exponent X they have after rounding (the rules of
+// write_rounded), with trailing zeros dropped. v / 10**(X - precision + 1)
+// is computed with one rounding (the power of ten is exact), so it is
+// within one unit in its last place of the exact quotient; where that
+// leaves the nearest integer in doubt (a tie, or the quotient too near a
+// power of ten to tell X) the text is written and measured instead.
+std::int64_t rounded_width(double v, int precision) {
+  char text[kMaxFloatText];
+  const auto written = [&] {
+    return write_rounded(text, v, precision, kBareSpelling) - static_cast<char*>(text);
+  };
+  const double magnitude = std::fabs(v);
+  if (!std::isfinite(v) || magnitude == 0 || precision > 15) {
+    return written();
+  }
+  int exponent;
+  std::frexp(magnitude, &exponent);
+  // floor(log10(magnitude)), or one less: 2**(e-1) <= magnitude < 2**e.
+  int x = static_cast<int>(std::floor((exponent - 1) * 0.30102999566398120));
+  const int shift = precision - 1 - x;  // scaled = magnitude * 10**shift
+  if (shift < -kMaxExactPower || shift > kMaxExactPower) {
+    return written();
+  }
+  double scaled = shift >= 0 ? magnitude * kExactPowers[shift] : magnitude / kExactPowers[-shift];
+  const double low = kExactPowers[precision - 1];
+  const double high = kExactPowers[precision];
+  // The quotient's error is below one unit in its last place; four leave room.
+  const double doubt = 4 * std::ldexp(1.0, std::ilogb(scaled) - 52);
+  if (scaled >= 10 * low - doubt) {  // the estimate of x was one short
+    if (scaled < 10 * low + doubt || shift == -kMaxExactPower) {
+      return written();
+    }
+    ++x;
+    scaled /= 10;  // exact enough: the doubt below is widened to match
+  }
+  const double within = 4 * doubt;
+  if (scaled < low + within || scaled >= high - within) {
+    return written();
+  }
+  const double floor = std::floor(scaled);
+  const double fraction = scaled - floor;
+  if (std::fabs(fraction - 0.5) < within) {
+    return written();
+  }
+  auto digits = static_cast<std::int64_t>(fraction > 0.5 ? floor + 1 : floor);
+  if (digits == static_cast<std::int64_t>(high)) {  // rounded up to the next power
+    ++x;
+    digits /= 10;
+  }
+  int count = precision;
+  while (count > 1 && digits % 10 == 0) {
+    digits /= 10;
+    --count;
+  }
+  const std::int64_t sign = std::signbit(v) ? 1 : 0;
+  if (x < precision && x >= -4) {  // fixed notation
+    if (x >= 0) {
+      return sign + (x + 1) + (count > x + 1 ? 1 + (count - x - 1) : 0);
+    }
+    return sign + 2 + (-x - 1) + count;
+  }
+  // Exact powers of ten keep |X| below 40 here: the exponent is "e+XX" or "e-XX".
+  const std::int64_t mantissa = count > 1 ? 1 + count : 1;
+  return sign + mantissa + 4;
+}
+
 // The cell of a table in `row` of its column at position `at`.
 ViewError table_cell(const ViewInputs& in, CellSource source, std::size_t at, std::uint64_t row,
                      double& cell) {
@@ -638,8 +717,8 @@ class MarginalsTable final : public BlockWriter {
     }
     for (std::uint64_t r = 0; r < filled; ++r) {
       for (std::size_t axis = 0; axis < 2; ++axis) {
-        const char* end = write_rounded(text, block.value(2 * r + axis), precision_, kBareSpelling);
-        widths_[1 + axis] = std::max<std::int64_t>(widths_[1 + axis], end - text);
+        const std::int64_t width = rounded_width(block.value(2 * r + axis), precision_);
+        widths_[1 + axis] = std::max(widths_[1 + axis], width);
       }
     }
     measured_ = place_.major;
@@ -793,7 +872,6 @@ std::size_t table_columns(const ViewInputs& in, CellSource source) {
 ViewError table_widths(const ViewInputs& in, CellSource source, std::uint64_t first_row,
                        std::uint64_t rows, std::size_t first_column, int precision,
                        std::span<std::int64_t> widths) {
-  char text[kMaxFloatText];
   for (std::size_t j = 0; j < widths.size(); ++j) {
     std::int64_t& width = widths[j];
     for (std::uint64_t i = 0; i < rows; ++i) {
@@ -802,8 +880,7 @@ ViewError table_widths(const ViewInputs& in, CellSource source, std::uint64_t fi
           error.fault != ViewFault::kNone) {
         return error;
       }
-      const char* end = write_rounded(text, cell, precision, kBareSpelling);
-      width = std::max<std::int64_t>(width, end - text);
+      width = std::max(width, rounded_width(cell, precision));
     }
   }
   return {};
