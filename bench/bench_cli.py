@@ -32,6 +32,18 @@ extension modules) to OLD/pykora and compare it in the same run with
 
     python -m bench.bench_cli --command "python -m pykora" \
         --command "env PYTHONPATH=OLD python -m pykora"
+
+Then comes the comparison with polars (a benchmark-only dependency:
+``pip install ".[bench]"``): each output of blocks.dat, CSV and JSON of each
+view and the full tables, timed from the process's start to the last byte
+read from its stdout, by the command line (the first --command) and by the
+one --before names (e.g. ``--before "env PYTHONPATH=OLD python -m pykora"``),
+next to polars' ``DataFrame.write_csv`` of the same columns, written to the
+same kind of pipe: timed alone, with the columns already in memory, and from
+the start of a process that imports polars, reads the file and makes the
+columns; ``--repeat N`` keeps the fastest of N runs of each (the older command
+line's, which take minutes, run once). ``--json FILE`` writes the figures of
+the first command in the form ``docs/data/benchmarks.json`` keeps them.
 """
 
 import argparse
@@ -144,6 +156,60 @@ CASES: list[tuple[str, list[str], int] | tuple[str, list[str], int, int]] = [
 ]
 
 
+# The outputs of blocks.dat that the comparison times: (name, arguments, view of the
+# columns polars writes, or None where polars writes no counterpart).
+COMPARISON: list[tuple[str, list[str], str | None]] = [
+    ("raw values, CSV", ["show", "{blocks}", "--format", "csv"], "raw"),
+    (
+        "marginals (block,idx,x,y), CSV",
+        ["show", "{blocks}", "--as", "marginals", "--format", "csv"],
+        "marginals",
+    ),
+    ("matrix, CSV", ["show", "{blocks}", "--as", "matrix", "--format", "csv"], "matrix"),
+    ("raw values, JSON", ["show", "{blocks}", "--format", "json"], None),
+    ("marginals, JSON", ["show", "{blocks}", "--as", "marginals", "--format", "json"], None),
+    ("raw table, --all", ["show", "{blocks}", "--all"], None),
+    ("marginals table, --all", ["show", "{blocks}", "--as", "marginals", "--all"], None),
+    ("matrix table, --all", ["show", "{blocks}", "--as", "matrix", "--all"], None),
+]
+
+# Writes the columns of one view of a file as CSV to stdout with polars, and the seconds
+# the write alone took to the file named second. The columns are those `show` writes:
+# index,value; block,idx,x,y; and the dense matrix's x, y0, x0, y1, x1, ... (NaN-padded).
+POLARS = """
+import sys, time
+import numpy as np, polars as pl
+from pykora._layout import block_layout
+view, path, report = sys.argv[1:4]
+values = np.fromfile(path, dtype="<f8")
+if view == "raw":
+    frame = pl.DataFrame({"index": np.arange(values.size), "value": values})
+else:
+    starts, idx, declared, _ = block_layout(values)
+    if view == "marginals":
+        offsets = np.arange(declared.sum()) - np.repeat(np.cumsum(declared) - declared, declared)
+        x_at = np.repeat(starts + 2, declared) + 2 * offsets
+        frame = pl.DataFrame({
+            "block": np.repeat(np.arange(starts.size), declared), "idx": np.repeat(idx, declared),
+            "x": values[x_at], "y": values[x_at + 1],
+        })
+    else:
+        rows = np.arange(declared.max())[:, None]
+        inside = rows < declared
+        at = np.where(inside, starts + 2 + 2 * rows, 0)
+        x, y = np.where(inside, values[at], np.nan), np.where(inside, values[at + 1], np.nan)
+        columns = {"x": x[:, 0]}
+        for k in range(starts.size):
+            columns[f"y{k}"], columns[f"x{k}"] = y[:, k], x[:, k]
+        frame = pl.DataFrame(columns)
+start = time.perf_counter()
+frame.write_csv("/dev/stdout")
+seconds = time.perf_counter() - start
+with open(report, "w") as f:
+    f.write(str(seconds))
+"""
+
+
 def marginal_blocks(rng: np.random.Generator, n_blocks: int = 2_000_000) -> np.ndarray:
     """blocks.dat's values: ``n_blocks`` blocks of 1 to 10 standard normal pairs, idx 1 on."""
     counts = np.tile(np.arange(1, 11), n_blocks // 10)
@@ -181,6 +247,73 @@ def measure(command: list[str], lines: int, cap_mb: int, timeout: float) -> dict
     return result
 
 
+def fastest(command: list[str], repeat: int, timeout: float) -> dict[str, float] | None:
+    """The fastest of ``repeat`` runs: what the machine's other load adds is noise."""
+    runs = [measure(command, 0, 0, timeout) for _ in range(repeat)]
+    done = [run for run in runs if run is not None]
+    return min(done, key=lambda run: run["seconds"]) if done else None
+
+
+def seconds_text(result: dict[str, float] | None) -> str:
+    return "given up" if result is None else f"{result['seconds']:.2f}"
+
+
+def compare(commands: list[str], before: str | None, paths: dict[str, str], args) -> list[dict]:
+    """The comparison table, printed as it is measured; the first command's figures."""
+    import importlib.util
+
+    has_polars = importlib.util.find_spec("polars") is not None
+    print("\nThe outputs of blocks.dat, seconds from the process's start to the last byte:")
+    header = ["output", "before", "after", "polars write", "polars from start", "after/polars"]
+    print(
+        f"{header[0]:32} {header[1]:>8} {header[2]:>8} {header[3]:>13} {header[4]:>18} "
+        f"{header[5]:>13}   peak MB before/after"
+    )
+    figures = []
+    for name, case_args, view in COMPARISON:
+        if args.only and args.only not in name:
+            continue
+
+        def argv_of(command: str, case_args: list[str] = case_args) -> list[str]:
+            return shlex.split(command) + [a.format(**paths) for a in case_args]
+
+        after = fastest(argv_of(commands[0]), args.repeat, args.timeout)
+        old = measure(argv_of(before), 0, 0, args.timeout) if before else None  # slow: once
+        write = start = None
+        if view and has_polars:
+            writes = []
+            for _ in range(1 if view == "matrix" else args.repeat):  # minutes to make columns
+                with tempfile.NamedTemporaryFile("r") as report:
+                    polars = [sys.executable, "-c", POLARS, view, paths["blocks"], report.name]
+                    found = measure(polars, 0, 0, args.timeout)
+                    text = report.read()
+                if found and text:
+                    writes.append(float(text))
+                    if start is None or found["seconds"] < start["seconds"]:
+                        start = found
+            write = min(writes) if writes else None
+        ratio = f"{after['seconds'] / write:.2f}x" if after and write else "-"
+        peaks = "/".join(f"{r['peak_mb']:.0f}" if r else "-" for r in (old, after))
+        print(
+            f"{name:32} {seconds_text(old) if before else '-':>8} {seconds_text(after):>8} "
+            f"{f'{write:.2f}' if write else '-':>13} "
+            f"{seconds_text(start) if view and has_polars else '-':>18} {ratio:>13}   {peaks}",
+            flush=True,
+        )
+        if after:
+            figures.append({"case": f"show blocks.dat: {name}", **_figures(after)})
+    return figures
+
+
+def _figures(result: dict[str, float]) -> dict[str, float]:
+    return {
+        "seconds": round(result["seconds"], 2),
+        "peak_mb": round(result["peak_mb"]),
+        "status": int(result["status"]),
+        "output_bytes": int(result["bytes"]),
+    }
+
+
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--only", help="run only the cases whose name contains this")
@@ -194,6 +327,19 @@ def main() -> None:
         "--timeout", type=float, default=600, help="seconds before a case is given up"
     )
     parser.add_argument("--baseline", metavar="CLI_PY", help="an older cli.py to compare with")
+    parser.add_argument(
+        "--before", metavar="CMD", help="an older command line for the comparison with polars"
+    )
+    parser.add_argument(
+        "--no-cases", action="store_true", help="run only the comparison with polars"
+    )
+    parser.add_argument("--json", metavar="FILE", help="write the first command's figures here")
+    parser.add_argument(
+        "--repeat",
+        type=int,
+        default=1,
+        help="runs of each comparison case (of polars' too, but for the matrix), the fastest kept",
+    )
     args = parser.parse_args()
     commands = args.command or [default]
     if args.baseline:
@@ -204,8 +350,9 @@ def main() -> None:
         print(f"{'case':50} {'cmd':>3} {'seconds':>8} {'peak MB':>8} {'status':>6} {'output':>12}")
         for i, command in enumerate(commands):
             print(f"cmd {i}: {command}")
+        figures = []
         for name, case_args, lines, *cap in CASES:
-            if args.only and args.only not in name:
+            if args.no_cases or args.only and args.only not in name:
                 continue
             for i, command in enumerate(commands):
                 argv = shlex.split(command) + [a.format(**paths) for a in case_args]
@@ -215,8 +362,14 @@ def main() -> None:
                     continue
                 print(
                     f"{name:50} {i:3d} {result['seconds']:8.2f} {result['peak_mb']:8.0f} "
-                    f"{result['status']:6d} {int(result['bytes']):12,d}"
+                    f"{result['status']:6d} {int(result['bytes']):12,d}",
+                    flush=True,
                 )
+                if i == 0:
+                    figures.append({"case": name, **_figures(result)})
+        figures += compare(commands, args.before, paths, args)
+        if args.json:
+            Path(args.json).write_text(json.dumps({"cli": figures}, indent=1) + "\n")
 
 
 if __name__ == "__main__":

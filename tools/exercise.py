@@ -163,10 +163,17 @@ def _small_chunks():
         text.CHUNK_BYTES = saved
 
 
-def drained(writer, *args):
+def drained(writer, *args, threads=2):
+    """A writer's chunks, all of them; on two threads (the default), its text is cut into
+    parts of a few bytes that a second thread formats ahead."""
+
     def run():
-        with _small_chunks():
-            chunks = writer(*args)
+        saved, text.THREADS = text.THREADS, threads
+        try:
+            with _small_chunks():
+                chunks = writer(*args)
+        finally:
+            text.THREADS = saved
         for _ in chunks:
             pass
 
@@ -239,6 +246,21 @@ CASES = [
     ("text marginals json", drained(text.marginals_json, VECTOR, TEXT_LAYOUT, None, 2), [VECTOR]),
     ("text matrix csv", drained(text.matrix_csv, VECTOR, TEXT_LAYOUT), [VECTOR]),
     ("text matrix json", drained(text.matrix_json, VECTOR, TEXT_LAYOUT, [3, 0]), [VECTOR]),
+    ("text in turn", drained(text.marginals_csv, VECTOR, TEXT_LAYOUT, threads=1), [VECTOR]),
+    ("text table widths", once(text.table_widths, VECTOR, TEXT_LAYOUT, None, range(4), 3), []),
+    ("text raw widths", once(text.table_widths, VECTOR, None, None, range(9)), [VECTOR]),
+    (
+        "text table rows",
+        drained(text.table_rows, VECTOR, TEXT_LAYOUT, [0, 3], range(3), 6, [4, 9], 5, [1, 2]),
+        [VECTOR],
+    ),
+    ("text marginals table", drained(text.marginals_table, VECTOR, TEXT_LAYOUT, None, 4), []),
+    ("text labels", once(text.labels, VECTOR), [VECTOR]),
+    (
+        "text bad widths",
+        expect(ValueError, text.table_rows, VECTOR, None, None, range(2), 6, [1, 2], 3),
+        [VECTOR],
+    ),
     ("text dropped", _dropped_while_written, []),
     ("text changed", _changed_while_written, []),
     ("text bad block", expect(IndexError, text.marginals_csv, VECTOR, TEXT_LAYOUT, [5]), []),

@@ -29,7 +29,7 @@ struct Annotation {
 
 // The most parameters a function may declare: the function object binds the
 // arguments of a call into an array of this size.
-inline constexpr size_t kMaxParams = 4;
+inline constexpr size_t kMaxParams = 8;
 
 // Positions of parameters, written as the list of their indices: {0}.
 class ParamSet {

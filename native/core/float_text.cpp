@@ -21,6 +21,23 @@ char* write_non_finite(char* out, double v, const NonFiniteSpelling& spelling) {
                                       : spelling.negative_inf);
 }
 
+// Whether v is an integer below 1e16 in magnitude: one that is written as
+// its digits, by write_integral.
+bool is_small_integer(double v) { return v == std::trunc(v) && std::fabs(v) < 1e16; }
+
+// The digits of an integral v below 1e16 in magnitude, its sign included
+// (-0.0 is "-0"), digits that cost a tenth of the shortest-digits search.
+// Below 2**53 no other text reads back as v. From 2**53 on float64s are even
+// integers 2 apart, so a text reads back as v only within 1 of it, and of
+// those integers just v is even: none ending in a zero, and so none
+// shorter, is another.
+char* write_integral(char* out, double v) {
+  if (std::signbit(v)) {
+    *out++ = '-';
+  }
+  return std::to_chars(out, out + kMaxFloatText, static_cast<std::int64_t>(std::fabs(v))).ptr;
+}
+
 }  // namespace
 
 char* write_exact(char* out, double v, const NonFiniteSpelling& spelling) {
@@ -28,16 +45,8 @@ char* write_exact(char* out, double v, const NonFiniteSpelling& spelling) {
     return write_non_finite(out, v, spelling);
   }
   const double magnitude = std::fabs(v);
-  if (v == std::trunc(v) && magnitude < 1e16) {
-    // An integral value below 1e16 is written as its integer, digits that
-    // cost a tenth of the shortest-digits search. Below 2**53 no other text
-    // reads back as it. From 2**53 on float64s are even integers 2 apart, so
-    // a text reads back as v only within 1 of it, and of those integers just
-    // v is even: none ending in a zero, and so none shorter, is another.
-    if (std::signbit(v)) {
-      *out++ = '-';
-    }
-    out = std::to_chars(out, out + kMaxFloatText, static_cast<std::int64_t>(magnitude)).ptr;
+  if (is_small_integer(v)) {
+    out = write_integral(out, v);
     *out++ = '.';
     *out++ = '0';
     return out;
@@ -51,6 +60,10 @@ char* write_exact(char* out, double v, const NonFiniteSpelling& spelling) {
   }
   // Python's exponent form is C's: "1e-05", "1.5e+16", "1e+300".
   return std::to_chars(out, out + kMaxFloatText, v, std::chars_format::scientific).ptr;
+}
+
+char* write_idx_label(char* out, double idx) {
+  return is_small_integer(idx) ? write_integral(out, idx) : write_exact(out, idx, kBareSpelling);
 }
 
 char* write_rounded(char* out, double v, int precision, const NonFiniteSpelling& spelling) {

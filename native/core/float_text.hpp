@@ -42,6 +42,13 @@ inline constexpr int kMaxPrecision = 17;
 // does not write it. Writes at most kMaxFloatText bytes.
 char* write_exact(char* out, double v, const NonFiniteSpelling& spelling);
 
+// How a block's idx is named wherever the block is, for people to look it
+// up: an integral idx below 1e16 in magnitude as its integer ("1234567",
+// not "1.23457e+06"; "-0" for -0.0, so that the text names one float64),
+// any other as write_exact writes it, bare. Writes at most kMaxFloatText
+// bytes.
+char* write_idx_label(char* out, double idx);
+
 // format(v, ".{precision}g"): `precision` significant digits, correctly
 // rounded (ties to even on the exact binary value), trailing zeros dropped,
 // exponent form when the decimal exponent is below -4 or at least

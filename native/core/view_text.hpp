@@ -19,6 +19,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace pykora::core {
 
@@ -88,7 +89,24 @@ struct Fill {
   ViewError error;
 };
 
+// A place in a view's text: a writer's own two-level position (a value, a
+// block and a row of it, a row and a column of it). Places are ordered as
+// the text is.
+struct Place {
+  std::uint64_t major = 0;
+  std::uint64_t minor = 0;
+  friend auto operator<=>(const Place&, const Place&) = default;
+};
+
+// Beyond every place: a writer that ends nowhere before its view does.
+inline constexpr Place kNowhere{UINT64_MAX, UINT64_MAX};
+
 // A view's text, written by repeated fills into the caller's buffer.
+//
+// A writer can be split: the text from some place on is handed to a new
+// writer, and this one stops there. The two parts can then be formatted at
+// once, on two threads, each with its own inputs' spans over the same data,
+// and joined in order they make exactly the text of the whole.
 class ViewWriter {
  public:
   virtual ~ViewWriter() = default;
@@ -97,14 +115,36 @@ class ViewWriter {
   // value) may write: a fill may run this far past its target.
   std::size_t max_step() const { return max_step_; }
 
-  // Writes from `out` on until at least `target` is reached, the view ends,
-  // a fault is found, or a run of steps has written nothing (a selection of
-  // many empty blocks in CSV), so that the caller keeps control. `out` must
-  // have room up to target + max_step().
+  // Writes from `out` on until at least `target` is reached, the writer's
+  // part of the view ends, a fault is found, or a run of steps has written
+  // nothing (a selection of many empty blocks in CSV), so that the caller
+  // keeps control. `out` must have room up to target + max_step().
   virtual Fill fill(const ViewInputs& in, char* out, const char* target) = 0;
+
+  // Splits off the text that follows the next `bytes` or so (never more
+  // than that and one step): this writer now stops there, and the writer
+  // returned writes the rest. Null when there is no rest worth a writer of
+  // its own; a fault found on the way is left for a fill to report.
+  std::unique_ptr<ViewWriter> split(const ViewInputs& in, std::size_t bytes);
 
  protected:
   explicit ViewWriter(std::size_t max_step) : max_step_(max_step) {}
+
+  // Where the whole view's text ends.
+  virtual Place finish(const ViewInputs& in) const = 0;
+  // The place about `steps` steps on from `from` (a step writes at most
+  // max_step() bytes), at least one step on, and not beyond finish().
+  virtual Place advance(const ViewInputs& in, Place from, std::uint64_t steps) const = 0;
+  // A writer of the same text, at its start.
+  virtual std::unique_ptr<ViewWriter> fresh() const = 0;
+  // Called on the writer split off, once it stands at its place: what it
+  // needs to know of the text before it (a marginals table's widths).
+  virtual void resume(const ViewInputs& /*in*/) {}
+
+  bool before_end() const { return place_ < end_; }
+
+  Place place_;           // where the writer is
+  Place end_ = kNowhere;  // where it stops
 
  private:
   std::size_t max_step_;
@@ -129,5 +169,46 @@ std::unique_ptr<ViewWriter> matrix_csv(std::uint64_t rows);
 // The same rows as JSON arrays separated by ",\n", as items of an array at
 // nesting `level` (1: the "rows" of a file's document).
 std::unique_ptr<ViewWriter> matrix_json(std::uint64_t rows, int level);
+
+// ---------------------------------------------------------------------------
+// Tables for people: cells of `precision` significant digits, right-aligned
+// in columns two spaces apart, each line starting with its row's number.
+
+// The widest a table's column or its row numbers may be.
+inline constexpr std::int64_t kMaxWidth = 256;
+
+// Where a table's cells come from: the values themselves, one column whose
+// row r is value r (a raw stream), or the dense matrix's column sources.
+enum class CellSource { kValues, kMatrix };
+
+// The columns of a table of `source` cells.
+std::size_t table_columns(const ViewInputs& in, CellSource source);
+
+// Sets widths[j] to the most characters any cell of column first_column + j
+// takes in rows first_row to first_row + rows - 1, or leaves it where it is
+// already wider.
+ViewError table_widths(const ViewInputs& in, CellSource source, std::uint64_t first_row,
+                       std::uint64_t rows, std::size_t first_column, int precision,
+                       std::span<std::int64_t> widths);
+
+// How a table's lines are laid out.
+struct TableShape {
+  std::vector<std::int64_t> widths;  // of each column
+  // The columns before which a "..." column stands for columns left out,
+  // ascending; the number of columns for one after the last.
+  std::vector<std::int64_t> gaps;
+  std::int64_t label_width = 0;  // of the row numbers
+  int precision = 6;
+};
+
+// The lines of rows first_row to first_row + rows - 1.
+std::unique_ptr<ViewWriter> table_rows(CellSource source, std::uint64_t first_row,
+                                       std::uint64_t rows, TableShape shape);
+
+// Every row of each selected block's (x, y) table, after a blank line and
+// the line that names the block ("block k (idx i): n rows") and, for a
+// block with pairs, the header "row  x  y". Each block's columns are as wide
+// as its own cells.
+std::unique_ptr<ViewWriter> marginals_table(int precision);
 
 }  // namespace pykora::core

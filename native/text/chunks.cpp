@@ -2,7 +2,13 @@
 
 #include <algorithm>
 #include <cassert>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <mutex>
+#include <new>
+#include <optional>
+#include <thread>
 #include <utility>
 
 #include "common/boundary.hpp"
@@ -12,12 +18,171 @@
 namespace pykora::texts {
 namespace {
 
+// A part of a view's text, formatted by one thread.
+struct Part {
+  std::unique_ptr<core::ViewWriter> writer;
+  std::vector<char> text;
+  std::size_t size = 0;
+  core::ViewError error;
+  bool out_of_memory = false;
+  bool formatted = false;
+  bool taken = false;  // by a thread, to be formatted
+};
+
+// Formats a part's writer to its end into the part's text, which grows if
+// the part turns out longer than its writer said.
+void format(Part& part, const core::ViewInputs& inputs, std::size_t part_bytes) {
+  core::ViewWriter& writer = *part.writer;
+  const std::size_t step = writer.max_step();
+  try {
+    if (part.text.size() < part_bytes + step) {
+      part.text.resize(part_bytes + step);
+    }
+    for (;;) {
+      char* const begin = part.text.data();
+      const core::Fill fill =
+          writer.fill(inputs, begin + part.size, begin + part.text.size() - step);
+      part.size = static_cast<std::size_t>(fill.end - begin);
+      part.error = fill.error;
+      if (fill.done || fill.error.fault != core::ViewFault::kNone) {
+        break;
+      }
+      if (part.size + 2 * step > part.text.size()) {
+        part.text.resize(2 * part.text.size());
+      }
+    }
+  } catch (const std::bad_alloc&) {  // never out of a thread: the consumer raises it
+    part.out_of_memory = true;
+  }
+  part.writer.reset();
+}
+
+// A view's text cut into parts that two threads format at once: a helper
+// thread, and the thread that asks for the next part, which formats a part
+// itself while the one it waits for is not ready. At most kAhead parts are
+// kept formatted ahead of the one asked for, so memory stays a few parts.
+// Nothing here touches Python.
+class Ahead {
+ public:
+  static constexpr std::size_t kAhead = 3;
+
+  Ahead(const core::ViewInputs& inputs, std::unique_ptr<core::ViewWriter> writer,
+        std::size_t part_bytes)
+      : inputs_(inputs), rest_(std::move(writer)), part_bytes_(part_bytes) {}
+
+  ~Ahead() {
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    changed_.notify_all();
+    if (helper_.joinable()) {
+      helper_.join();  // it ends after the part it formats: a few milliseconds
+    }
+  }
+
+  Ahead(const Ahead&) = delete;
+  Ahead& operator=(const Ahead&) = delete;
+
+  // The next part, formatted; none at the end of the text.
+  std::optional<Part> next() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      if (!parts_.empty() && parts_.front().formatted) {
+        Part part = std::move(parts_.front());
+        parts_.pop_front();
+        if (part.error.fault != core::ViewFault::kNone || part.out_of_memory) {
+          rest_.reset();  // what follows a fault is not written
+        }
+        lock.unlock();
+        changed_.notify_all();  // room for the helper to format one more
+        return part;
+      }
+      if (parts_.empty() && !rest_) {
+        return std::nullopt;
+      }
+      if (Part* part = claim()) {
+        lock.unlock();
+        format(*part, inputs_, part_bytes_);
+        lock.lock();
+        part->formatted = true;
+        changed_.notify_all();
+        continue;
+      }
+      changed_.wait(lock);
+    }
+  }
+
+  // A part's buffer, to be reused for another part. Buffers are kept, not
+  // freed: one freed by a thread other than the one that made it goes back
+  // to that thread's heap, which gives the pages back to the system, to be
+  // faulted in again for the next part.
+  void recycle(std::vector<char> buffer) {
+    std::lock_guard lock(mutex_);
+    spare_.push_back(std::move(buffer));
+  }
+
+ private:
+  // The first part no thread has taken, cut from the rest of the text if
+  // there is none and the parts ahead leave room; null if there is nothing
+  // to do now. Called under the lock.
+  Part* claim() {
+    for (Part& part : parts_) {
+      if (!part.taken) {
+        part.taken = true;
+        return &part;
+      }
+    }
+    if (!rest_ || parts_.size() >= kAhead) {
+      return nullptr;
+    }
+    Part& part = parts_.emplace_back();
+    if (!spare_.empty()) {
+      part.text = std::move(spare_.back());
+      spare_.pop_back();
+    }
+    part.writer = std::move(rest_);
+    rest_ = part.writer->split(inputs_, part_bytes_);
+    part.taken = true;
+    if (rest_ && !helper_.joinable() && !stopping_) {
+      helper_ = std::thread([this] { help(); });
+    }
+    return &part;
+  }
+
+  void help() {
+    std::unique_lock lock(mutex_);
+    while (!stopping_) {
+      if (Part* part = claim()) {
+        lock.unlock();
+        format(*part, inputs_, part_bytes_);
+        lock.lock();
+        part->formatted = true;
+        changed_.notify_all();
+      } else {
+        changed_.wait(lock);
+      }
+    }
+  }
+
+  const core::ViewInputs& inputs_;          // owned by the chunks' state, which owns this
+  std::unique_ptr<core::ViewWriter> rest_;  // the text not yet in a part
+  std::size_t part_bytes_;
+  std::deque<Part> parts_;                // in the order of the text
+  std::vector<std::vector<char>> spare_;  // buffers of parts written, at most kAhead
+  bool stopping_ = false;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::thread helper_;
+};
+
 struct ChunkState {
   ViewSource source;
   std::unique_ptr<core::ViewWriter> writer;
   std::size_t chunk_bytes;
   bool utf8;
   std::unique_ptr<char[]> buffer;  // made at the first chunk, reused by the others
+  std::unique_ptr<Ahead> ahead;    // formats on two threads; null: in turn, on the caller's
   bool busy = false;               // a chunk is being formatted, without the lock
 };
 
@@ -56,8 +221,41 @@ Object new_text(const char* text, std::size_t size, bool utf8) {
   return ascii_text(text, size);
 }
 
+// The next part of a text formatted on two threads; no object once the view
+// has ended, with `ended` set.
+Object next_part(ChunkState& state, bool& ended) {
+  std::optional<Part> part = without_gil([&] { return state.ahead->next(); });
+  if (!part) {
+    ended = true;
+    return Object();
+  }
+  if (part->out_of_memory) {
+    throw std::bad_alloc();
+  }
+  if (part->error.fault != core::ViewFault::kNone) {
+    raise_view_error(part->error, state.source.inputs);
+  }
+  Object text;
+  if (part->size != 0) {
+    text = new_text(part->text.data(), part->size, state.utf8);
+  }
+  state.ahead->recycle(std::move(part->text));
+  return text;
+}
+
 // The next chunk; no object once the view has ended, with `ended` set.
 Object next_text(ChunkState& state, bool& ended) {
+  if (state.ahead) {
+    // A part may be empty (a run of blocks that write nothing): the next
+    // one is asked for, as a fill that stops short is followed by another.
+    for (;;) {
+      Object text = next_part(state, ended);
+      if (text || ended) {
+        return text;
+      }
+      checked(PyErr_CheckSignals());
+    }
+  }
   if (!state.buffer) {
     state.buffer = std::make_unique<char[]>(state.chunk_bytes + state.writer->max_step());
   }
@@ -204,13 +402,18 @@ Object new_chunks_type() {
 }
 
 Object new_chunks(ViewSource source, std::unique_ptr<core::ViewWriter> writer,
-                  std::size_t chunk_bytes, bool utf8) {
+                  std::size_t chunk_bytes, bool utf8, bool two_threads) {
   auto* type = reinterpret_cast<PyTypeObject*>(state().chunks_type);
   auto* self = PyObject_GC_New(Chunks, type);  // holds a reference to its type
   checked(reinterpret_cast<PyObject*>(self));
   self->state = nullptr;
   Object chunks = Object::steal(reinterpret_cast<PyObject*>(self));
-  self->state = new ChunkState{std::move(source), std::move(writer), chunk_bytes, utf8, {}};
+  auto* made = new ChunkState{std::move(source), std::move(writer), chunk_bytes, utf8, {}, {}};
+  self->state = made;
+  if (two_threads) {
+    made->ahead =
+        std::make_unique<Ahead>(made->source.inputs, std::move(made->writer), chunk_bytes);
+  }
   PyObject_GC_Track(self);
   return chunks;
 }

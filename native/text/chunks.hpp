@@ -31,10 +31,15 @@ Object ascii_text(const char* text, std::size_t size);
 // immutable and cannot be instantiated or subclassed from Python.
 Object new_chunks_type();
 
-// An iterator of str chunks of about `chunk_bytes` each (one step of the
-// writer more at most) that ends with the view. `utf8`: the text may hold
-// more than ASCII (a CSV prefix does), so each chunk is decoded.
+// An iterator of str chunks that ends with the view. `utf8`: the text may
+// hold more than ASCII (a CSV prefix does), so each chunk is decoded.
+//
+// Formatted in turn, each chunk is about `chunk_bytes` (one step of the
+// writer more at most). With `two_threads` the text is cut into parts of at
+// most about `chunk_bytes`, formatted ahead by a second thread and by the
+// caller's while it waits, at most a few parts ahead of the one asked for;
+// the inputs are then read ahead of the chunks that show them.
 Object new_chunks(ViewSource source, std::unique_ptr<core::ViewWriter> writer,
-                  std::size_t chunk_bytes, bool utf8);
+                  std::size_t chunk_bytes, bool utf8, bool two_threads);
 
 }  // namespace pykora::texts

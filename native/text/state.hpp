@@ -8,7 +8,8 @@
 
 namespace pykora::texts {
 
-#define PYKORA_TEXT_NAMES(X) X(chunk_bytes, "CHUNK_BYTES") X(start, "start") X(step, "step")
+#define PYKORA_TEXT_NAMES(X) \
+  X(chunk_bytes, "CHUNK_BYTES") X(threads, "THREADS") X(start, "start") X(step, "step")
 
 struct Names {
   PYKORA_TEXT_NAMES(PYKORA_NAME_MEMBER)

@@ -9,12 +9,17 @@
 #include <Python.h>
 #include <numpy/arrayobject.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <iterator>
 #include <span>
 #include <string>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include "common/function.hpp"
+#include "common/gil.hpp"
 #include "common/globals.hpp"
 #include "common/module.hpp"
 #include "common/object.hpp"
@@ -36,6 +41,11 @@ static_assert(sizeof(Names) == std::size(kNames) * sizeof(PyObject*));
 // The chunk size when CHUNK_BYTES is left as it is, and the most it may be.
 constexpr long long kDefaultChunkBytes = 1 << 20;
 constexpr long long kMaxChunkBytes = 1 << 30;
+// The threads that format a text when THREADS is left as it is, and the most.
+constexpr long long kDefaultThreads = 2;
+constexpr long long kMaxThreads = 2;
+// Cells below which a table's widths are measured on one thread.
+constexpr std::uint64_t kCellsForTwoThreads = 1 << 16;
 
 constexpr const char kModuleDoc[] =
     "The command line's CSV and JSON text and its tables' cells, formatted natively.\n"
@@ -47,7 +57,12 @@ constexpr const char kModuleDoc[] =
     "\n"
     "The writers return an iterator of str chunks of about ``CHUNK_BYTES``\n"
     "characters (read at each call), each formatted without the interpreter\n"
-    "lock; it holds the arrays it reads and one chunk of text. ``values`` is a\n"
+    "lock; it holds the arrays it reads and one chunk of text. With ``THREADS``\n"
+    "at 2 (its default; read at each call), the text is cut into parts of at\n"
+    "most about ``CHUNK_BYTES``, which a second thread formats while the caller\n"
+    "writes the last one, and the caller's thread too while it waits for the\n"
+    "next, at most three parts ahead; the arrays are then read ahead of the\n"
+    "chunks that show them. ``values`` is a\n"
     "file's float64 values and ``layout`` the ``(starts, idx, declared, present)``\n"
     "of ``pykora._layout.block_layout(values)``. Of block k's ``2 * declared[k]``\n"
     "pair values, those from ``starts[k] + 2`` up to the end of ``values`` are\n"
@@ -62,7 +77,10 @@ constexpr const char kModuleDoc[] =
     "largest declared count, and a column is NaN below its block's.\n"
     "\n"
     "A table's cells are ``cells(column_values(values, layout, columns,\n"
-    "range(r0, r1)), 6)``, or ``cells(values[r0:r1], 6)`` for a raw stream.\n";
+    "range(r0, r1)), 6)``, or ``cells(values[r0:r1], 6)`` for a raw stream.\n"
+    "Whole tables are written by ``table_widths`` and ``table_rows`` (a raw\n"
+    "stream's when ``layout`` is None, a matrix's otherwise) and by\n"
+    "``marginals_table``.\n";
 
 constexpr const char kRawCsvDoc[] =
     "The lines ``i,v`` of a raw stream, each after ``prefix`` and ending in a line break.\n"
@@ -124,6 +142,41 @@ constexpr const char kCellsDoc[] =
     "The text of each value of ``values`` (any float64 array-like, in C order), as a list:\n"
     "    ``repr(v)`` when ``precision`` is None, else ``format(v, f\".{precision}g\")`` for\n"
     "    a precision from 1 to 17. NaN, inf and -inf are ``NaN``, ``inf`` and ``-inf``.\n"
+    "    ";
+
+constexpr const char kLabelsDoc[] =
+    "How each idx of ``values`` names its block, as a list: an integral idx below 1e16 in\n"
+    "    magnitude as its integer (\"-0\" for -0.0), any other as ``repr`` writes it, NaN,\n"
+    "    inf and -inf as ``NaN``, ``inf`` and ``-inf``.\n"
+    "    ";
+
+constexpr const char kTableWidthsDoc[] =
+    "The most characters any cell of each column takes in rows ``rows`` (a range of\n"
+    "    step 1), at ``precision`` significant digits (6 when None), as an int64 array.\n"
+    "\n"
+    "    With ``layout`` None the table is a raw stream: one column, whose row r is\n"
+    "    ``values[r]``, and ``columns`` must be None; otherwise its columns are the\n"
+    "    matrix's column sources ``columns``, as for matrix_csv.\n"
+    "    ";
+
+constexpr const char kTableRowsDoc[] =
+    "The lines of rows ``rows`` (a range of step 1) of the table of ``values``,\n"
+    "    ``layout`` and ``columns`` (as for table_widths): each row's number right-aligned\n"
+    "    in ``label_width`` characters, then each cell at ``precision`` significant\n"
+    "    digits, right-aligned in its column's width of ``widths``, two spaces before\n"
+    "    each, and a line break.\n"
+    "\n"
+    "    ``gaps``: the columns before which a \"...\" column stands for columns left\n"
+    "    out (the number of columns for one after the last), or None. Widths are\n"
+    "    from 0 to 256.\n"
+    "    ";
+
+constexpr const char kMarginalsTableDoc[] =
+    "The tables of the blocks ``blocks`` (every block when None), each after a blank\n"
+    "    line and the line that names the block: ``block k (idx i): n rows``, the\n"
+    "    idx integral below 1e16 written as an integer. A block with pairs has the\n"
+    "    header ``row x y`` and a line for each pair, its columns as wide as its own\n"
+    "    cells, at ``precision`` significant digits (6 when None).\n"
     "    ";
 
 // ---------------------------------------------------------------------------
@@ -239,9 +292,79 @@ std::string prefix_of(PyObject* prefix, bool& utf8) {
   return {PyBytes_AS_STRING(bytes.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get()))};
 }
 
+long long range_attribute(PyObject* rows, PyObject* name) {
+  Object value = Object::steal(PyObject_GetAttr(rows, name));
+  const long long result = PyLong_AsLongLong(value.get());
+  throw_if_error_set();
+  return result;
+}
+
+// THREADS as the module holds it now.
+long long threads(const Function* self) {
+  Object value = global(self->globals, state().names.threads);
+  return bounded_int(value.get(), "THREADS", 1, kMaxThreads, kDefaultThreads);
+}
+
 PyObject* chunks_of(const Function* self, ViewSource source,
                     std::unique_ptr<core::ViewWriter> writer, bool utf8 = false) {
-  return new_chunks(std::move(source), std::move(writer), chunk_bytes(self), utf8).release();
+  const std::size_t bytes = chunk_bytes(self);
+  const bool two = threads(self) == 2;
+  return new_chunks(std::move(source), std::move(writer), bytes, utf8, two).release();
+}
+
+int precision_of(PyObject* precision) {
+  return static_cast<int>(
+      bounded_int(precision, "precision", core::kMinPrecision, core::kMaxPrecision, 6));
+}
+
+// The source of a table: a raw stream's values when `layout` is None, the
+// matrix's column sources otherwise, with every one checked.
+ViewSource table_source(PyObject* values, PyObject* layout, PyObject* columns,
+                        core::CellSource& cells) {
+  if (layout == Py_None) {
+    if (columns != Py_None) {
+      PyErr_SetString(PyExc_ValueError, "a raw stream's table has no columns to choose");
+      throw PythonError{};
+    }
+    cells = core::CellSource::kValues;
+    return raw_source(values);
+  }
+  cells = core::CellSource::kMatrix;
+  ViewSource source = block_source(values, layout, columns);
+  check(core::check_sources(source.inputs), source.inputs);
+  return source;
+}
+
+// The first row and the count of a range of step 1 from 0 on.
+std::pair<std::uint64_t, std::uint64_t> row_span(PyObject* rows) {
+  if (!PyObject_TypeCheck(rows, &PyRange_Type)) {
+    PyErr_Format(PyExc_TypeError, "rows must be a range, not %.200s", Py_TYPE(rows)->tp_name);
+    throw PythonError{};
+  }
+  const long long first = range_attribute(rows, state().names.start);
+  const long long step = range_attribute(rows, state().names.step);
+  const Py_ssize_t count = PyObject_Length(rows);
+  if (count < 0) {
+    throw PythonError{};
+  }
+  if (first < 0 || step != 1) {
+    PyErr_Format(PyExc_ValueError, "rows must be a range of step 1 from 0 on, not %R", rows);
+    throw PythonError{};
+  }
+  return {static_cast<std::uint64_t>(first), static_cast<std::uint64_t>(count)};
+}
+
+// An int64 array whose items are each from `low` to `high`.
+Object bounded_ints(PyObject* obj, const char* name, long long low, long long high) {
+  Object array = converted(obj, NPY_INT64, 1, 1);
+  for (std::int64_t item : span_of<std::int64_t>(array)) {
+    if (item < low || item > high) {
+      PyErr_Format(PyExc_ValueError, "%s must hold integers from %lld to %lld, not %lld", name, low,
+                   high, static_cast<long long>(item));
+      throw PythonError{};
+    }
+  }
+  return array;
 }
 
 // ---------------------------------------------------------------------------
@@ -293,13 +416,6 @@ PyObject* matrix_json(Function* self, PyObject* const* args, Py_ssize_t, PyObjec
   return chunks_of(self, std::move(source), core::matrix_json(rows, level_of(args[3])));
 }
 
-long long range_attribute(PyObject* rows, PyObject* name) {
-  Object value = Object::steal(PyObject_GetAttr(rows, name));
-  const long long result = PyLong_AsLongLong(value.get());
-  throw_if_error_set();
-  return result;
-}
-
 PyObject* column_values(Function*, PyObject* const* args, Py_ssize_t, PyObject*) {
   ViewSource source = block_source(args[0], args[1], args[2]);
   PyObject* rows = args[3];
@@ -339,6 +455,103 @@ PyObject* cells(Function*, PyObject* const* args, Py_ssize_t, PyObject*) {
   return texts.release();
 }
 
+PyObject* table_widths(Function* self, PyObject* const* args, Py_ssize_t, PyObject*) {
+  core::CellSource cells;
+  ViewSource source = table_source(args[0], args[1], args[2], cells);
+  const auto [first, rows] = row_span(args[3]);
+  const int precision = precision_of(args[4]);
+  const core::ViewInputs& in = source.inputs;
+  const npy_intp columns = static_cast<npy_intp>(core::table_columns(in, cells));
+  Object widths = Object::steal(PyArray_ZEROS(1, &columns, NPY_INT64, 0));
+  auto* out =
+      static_cast<std::int64_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(widths.get())));
+  const std::span<std::int64_t> all(out, static_cast<std::size_t>(columns));
+  const bool two = threads(self) == 2;
+  // Slabs of rows of about kCellsForTwoThreads * 16 cells each, with a look
+  // at the signals between two: a Ctrl-C is not kept waiting for a table of
+  // millions of rows, or of columns.
+  const auto width = static_cast<std::uint64_t>(std::max<npy_intp>(columns, 1));
+  const std::uint64_t slab = std::max<std::uint64_t>(1, 16 * kCellsForTwoThreads / width);
+  std::vector<std::int64_t> half(two ? all.size() : 0);
+  for (std::uint64_t done = 0; done < rows; done += slab) {
+    const std::uint64_t count = std::min(slab, rows - done);
+    const std::uint64_t at = first + done;
+    const core::ViewError error = without_gil([&] {
+      if (!two || count * width < kCellsForTwoThreads) {
+        return core::table_widths(in, cells, at, count, 0, precision, all);
+      }
+      // Half the slab on a second thread, the other half on this one: its
+      // first rows, or of a single row, its first columns.
+      const std::uint64_t rows_first = count > 1 ? count / 2 : count;
+      const std::size_t columns_first = count > 1 ? all.size() : all.size() / 2;
+      const std::span<std::int64_t> ours = count > 1 ? all : all.subspan(columns_first);
+      core::ViewError first_error;
+      std::thread helper([&] {
+        first_error = core::table_widths(in, cells, at, rows_first, 0, precision,
+                                         std::span(half).first(columns_first));
+      });
+      const core::ViewError error =
+          count > 1 ? core::table_widths(in, cells, at + rows_first, count - rows_first, 0,
+                                         precision, ours)
+                    : core::table_widths(in, cells, at, count, columns_first, precision, ours);
+      helper.join();
+      for (std::size_t j = 0; j < columns_first; ++j) {
+        all[j] = std::max(all[j], half[j]);
+      }
+      return first_error.fault != core::ViewFault::kNone ? first_error : error;
+    });
+    check(error, in);
+    checked(PyErr_CheckSignals());
+  }
+  return widths.release();
+}
+
+PyObject* table_rows(Function* self, PyObject* const* args, Py_ssize_t, PyObject*) {
+  core::CellSource cells;
+  ViewSource source = table_source(args[0], args[1], args[2], cells);
+  const auto [first, rows] = row_span(args[3]);
+  core::TableShape shape;
+  shape.precision = precision_of(args[4]);
+  const std::size_t columns = core::table_columns(source.inputs, cells);
+  Object widths = bounded_ints(args[5], "widths", 0, core::kMaxWidth);
+  const auto given = span_of<std::int64_t>(widths);
+  if (given.size() != columns) {
+    PyErr_Format(PyExc_ValueError,
+                 "widths must hold one width for each of the %zu columns, not %zu", columns,
+                 given.size());
+    throw PythonError{};
+  }
+  shape.widths.assign(given.begin(), given.end());
+  shape.label_width = bounded_int(args[6], "label_width", 0, core::kMaxWidth, 0);
+  if (args[7] != Py_None) {
+    Object gaps = bounded_ints(args[7], "gaps", 0, static_cast<long long>(columns));
+    const auto at = span_of<std::int64_t>(gaps);
+    shape.gaps.assign(at.begin(), at.end());
+    std::sort(shape.gaps.begin(), shape.gaps.end());
+    shape.gaps.erase(std::unique(shape.gaps.begin(), shape.gaps.end()), shape.gaps.end());
+  }
+  return chunks_of(self, std::move(source), core::table_rows(cells, first, rows, std::move(shape)));
+}
+
+PyObject* marginals_table(Function* self, PyObject* const* args, Py_ssize_t, PyObject*) {
+  ViewSource source = block_source(args[0], args[1], args[2]);
+  check(core::check_blocks(source.inputs), source.inputs);
+  return chunks_of(self, std::move(source), core::marginals_table(precision_of(args[3])));
+}
+
+PyObject* labels(Function*, PyObject* const* args, Py_ssize_t, PyObject*) {
+  Object array = converted(args[0], NPY_DOUBLE, 0, 0);
+  const std::span<const double> values = span_of<double>(array);
+  Object texts = Object::steal(PyList_New(static_cast<Py_ssize_t>(values.size())));
+  char text[core::kMaxFloatText];
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    const char* end = core::write_idx_label(text, values[i]);
+    PyList_SET_ITEM(texts.get(), static_cast<Py_ssize_t>(i),
+                    ascii_text(text, static_cast<std::size_t>(end - text)).release());
+  }
+  return texts.release();
+}
+
 // ---------------------------------------------------------------------------
 // The table of functions.
 
@@ -350,9 +563,16 @@ constexpr const char* kMatrixCsvParams[] = {"values", "layout", "columns"};
 constexpr const char* kMatrixJsonParams[] = {"values", "layout", "columns", "level"};
 constexpr const char* kColumnValuesParams[] = {"values", "layout", "columns", "rows"};
 constexpr const char* kCellsParams[] = {"values", "precision"};
+constexpr const char* kTableWidthsParams[] = {"values", "layout", "columns", "rows", "precision"};
+constexpr const char* kTableRowsParams[] = {"values",    "layout", "columns",     "rows",
+                                            "precision", "widths", "label_width", "gaps"};
+constexpr const char* kMarginalsTableParams[] = {"values", "layout", "blocks", "precision"};
+constexpr const char* kLabelsParams[] = {"values"};
 
 constexpr const char kLayoutType[] =
     "tuple[NDArray[int64], NDArray[float64], NDArray[int64], NDArray[int64]]";
+constexpr const char kTableLayoutType[] =
+    "tuple[NDArray[int64], NDArray[float64], NDArray[int64], NDArray[int64]] | None";
 constexpr Annotation kRawCsvAnnotations[] = {
     {"values", "ArrayLike"}, {"prefix", "str | None"}, {"return", "Iterator[str]"}};
 constexpr Annotation kRawJsonAnnotations[] = {{"values", "ArrayLike"}, {"return", "Iterator[str]"}};
@@ -382,6 +602,19 @@ constexpr Annotation kColumnValuesAnnotations[] = {{"values", "ArrayLike"},
                                                    {"return", "NDArray[float64]"}};
 constexpr Annotation kCellsAnnotations[] = {
     {"values", "ArrayLike"}, {"precision", "int | None"}, {"return", "list[str]"}};
+constexpr Annotation kTableWidthsAnnotations[] = {
+    {"values", "ArrayLike"}, {"layout", kTableLayoutType}, {"columns", "ArrayLike | None"},
+    {"rows", "range"},       {"precision", "int | None"},  {"return", "NDArray[int64]"}};
+constexpr Annotation kTableRowsAnnotations[] = {
+    {"values", "ArrayLike"}, {"layout", kTableLayoutType}, {"columns", "ArrayLike | None"},
+    {"rows", "range"},       {"precision", "int | None"},  {"widths", "ArrayLike"},
+    {"label_width", "int"},  {"gaps", "ArrayLike | None"}, {"return", "Iterator[str]"}};
+constexpr Annotation kLabelsAnnotations[] = {{"values", "ArrayLike"}, {"return", "list[str]"}};
+constexpr Annotation kMarginalsTableAnnotations[] = {{"values", "ArrayLike"},
+                                                     {"layout", kLayoutType},
+                                                     {"blocks", "ArrayLike | None"},
+                                                     {"precision", "int | None"},
+                                                     {"return", "Iterator[str]"}};
 
 constexpr FunctionDef kFunctions[] = {
     {.name = "raw_csv",
@@ -432,6 +665,30 @@ constexpr FunctionDef kFunctions[] = {
      .required = 1,
      .annotations = kCellsAnnotations,
      .impl = cells},
+    {.name = "table_widths",
+     .doc = kTableWidthsDoc,
+     .params = kTableWidthsParams,
+     .required = 4,
+     .annotations = kTableWidthsAnnotations,
+     .impl = table_widths},
+    {.name = "table_rows",
+     .doc = kTableRowsDoc,
+     .params = kTableRowsParams,
+     .required = 7,
+     .annotations = kTableRowsAnnotations,
+     .impl = table_rows},
+    {.name = "marginals_table",
+     .doc = kMarginalsTableDoc,
+     .params = kMarginalsTableParams,
+     .required = 2,
+     .annotations = kMarginalsTableAnnotations,
+     .impl = marginals_table},
+    {.name = "labels",
+     .doc = kLabelsDoc,
+     .params = kLabelsParams,
+     .required = 1,
+     .annotations = kLabelsAnnotations,
+     .impl = labels},
 };
 
 void module_body(PyObject* module) {
@@ -443,6 +700,7 @@ void module_body(PyObject* module) {
     kept.chunks_type = new_chunks_type().release();  // kept for the life of the process
   }
   checked(PyModule_AddIntConstant(module, "CHUNK_BYTES", kDefaultChunkBytes));
+  checked(PyModule_AddIntConstant(module, "THREADS", kDefaultThreads));
   define_functions<kFunctions>(module);
 }
 

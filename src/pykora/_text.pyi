@@ -4,7 +4,8 @@ pykora.
 Floats are written as Python writes them: ``repr(v)`` in CSV and JSON,
 ``format(v, f".{p}g")`` in tables; NaN, inf and -inf as ``NaN``, ``inf`` and
 ``-inf``, in JSON as strings. The writers yield str chunks of about
-``CHUNK_BYTES`` characters, read at each call. ``layout`` is
+``CHUNK_BYTES`` characters, read at each call; with ``THREADS`` at 2 (read at
+each call too) the text is formatted a few chunks ahead on a second thread. ``layout`` is
 ``pykora._layout.block_layout(values)``; a column source is ``2 * k`` for
 block k's x values and ``2 * k + 1`` for its y values. A layout that does not
 fit ``values`` raises ``ValueError``, a selection out of range ``IndexError``.
@@ -18,6 +19,7 @@ from numpy.typing import ArrayLike, NDArray
 Layout = tuple[NDArray[np.int64], NDArray[np.float64], NDArray[np.int64], NDArray[np.int64]]
 
 CHUNK_BYTES: int
+THREADS: int
 
 def raw_csv(values: ArrayLike, prefix: str | None = None) -> Iterator[str]:
     """The lines ``i,v`` of a raw stream, each after ``prefix``, each ending in a line break."""
@@ -67,3 +69,41 @@ def column_values(
 
 def cells(values: ArrayLike, precision: int | None = None) -> list[str]:
     """Each value's text: ``repr(v)``, or ``format(v, f".{precision}g")`` for 1 to 17."""
+
+def table_widths(
+    values: ArrayLike,
+    layout: Layout | None,
+    columns: ArrayLike | None,
+    rows: range,
+    precision: int | None = None,
+) -> NDArray[np.int64]:
+    """The widest cell text of each column in ``rows`` (step 1), at ``precision`` significant
+    digits (6 when None): of the raw stream ``values`` when ``layout`` is None, else of the
+    matrix's column sources ``columns``."""
+
+def table_rows(
+    values: ArrayLike,
+    layout: Layout | None,
+    columns: ArrayLike | None,
+    rows: range,
+    precision: int | None,
+    widths: ArrayLike,
+    label_width: int,
+    gaps: ArrayLike | None = None,
+) -> Iterator[str]:
+    """The lines of ``rows`` of the same table: the row number right-aligned in
+    ``label_width``, then each cell right-aligned in its width, two spaces before each, with
+    a "..." column before each column of ``gaps``."""
+
+def marginals_table(
+    values: ArrayLike,
+    layout: Layout,
+    blocks: ArrayLike | None = None,
+    precision: int | None = None,
+) -> Iterator[str]:
+    """Each block's line ``block k (idx i): n rows`` after a blank line, then, for a block
+    with pairs, its table ``row x y`` with columns as wide as its own cells."""
+
+def labels(values: ArrayLike) -> list[str]:
+    """How each idx names its block: an integral idx below 1e16 in magnitude as its integer
+    ("-0" for -0.0), any other as ``repr`` writes it; NaN, inf and -inf bare."""

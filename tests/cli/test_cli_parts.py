@@ -7,6 +7,7 @@ import io
 import math
 import re
 import shlex
+from json import loads as parse_json
 from pathlib import Path
 
 import numpy as np
@@ -351,3 +352,153 @@ def test_plot_tells_lines_apart_and_its_legend_fits(demo, tmp_path, saved, n, op
     assert texts == named[: n - left] + [f"… and {left} more blocks"] * bool(left)
     unnamed = f"the legend names the first 39 of the {n} series drawn; {left} are drawn without"
     assert (unnamed in err) == bool(left) and err.count("\n") == 1 + bool(left)
+
+
+def chosen_blocks(option, value, n_blocks, idx):
+    """The blocks a selection picks, worked out plainly: Python's own indexing of a list."""
+    every = list(range(n_blocks))
+    picked = set()
+    for item in value.split(","):
+        if option == "--idx":
+            picked |= {k for k in every if idx[k] == float(item)}
+        elif ":" in item:
+            picked |= set(every[slice(*[int(p) if p else None for p in item.split(":")])])
+        else:
+            picked.add(every[int(item)])
+    return sorted(picked)
+
+
+def block_of_column(name):
+    """The block whose values fill a matrix column named x, y3, x3, ..."""
+    return 0 if name in ("x", "y") else int(name[1:])
+
+
+def restricted(text, view, fmt, chosen):
+    """The output of a whole view, cut down to the blocks ``chosen``."""
+    if fmt == "json":
+        doc = parse_json(text)
+        if view == "marginals":
+            doc["blocks"] = [b for b in doc["blocks"] if b["block"] in chosen]
+        else:
+            keep = [j for j, name in enumerate(doc["columns"]) if block_of_column(name) in chosen]
+            doc["columns"] = [doc["columns"][j] for j in keep]
+            doc["rows"] = [[row[j] for j in keep] for row in doc["rows"]]
+        return doc
+    if fmt == "csv":
+        header, *lines = text.splitlines()
+        if view == "marginals":
+            return [header] + [line for line in lines if int(line.split(",")[0]) in chosen]
+        names = header.split(",")
+        keep = [j for j, name in enumerate(names) if block_of_column(name) in chosen]
+        return [
+            ",".join(fields[j] for j in keep) for fields in map(str.split, [header, *lines], ",")
+        ]
+    # A whole table: the sections of the blocks chosen, or the columns of the blocks chosen.
+    summary, _, body = text.partition("\n")
+    if view == "marginals":
+        sections = body.split("\nblock ")[1:]
+        return [s for s in sections if int(s.split(" ")[0]) in chosen]
+    legend, header, *rows = body.splitlines()
+    names = header.split()[1:]
+    keep = [0] + [1 + j for j, name in enumerate(names) if block_of_column(name) in chosen]
+    return [[line.split()[j] for j in keep] for line in [header, *rows]]
+
+
+@pytest.mark.parametrize("view", ["matrix", "marginals"])
+@pytest.mark.parametrize("fmt", ["csv", "json", "table"])
+@pytest.mark.parametrize(
+    "option, value",
+    [("--blocks", "7"), ("--blocks", "-1"), ("--blocks", "0"), ("--blocks", "0:10")]
+    + [("--blocks", "::7"), ("--blocks", "3,8,20:25,-2,8"), ("--blocks", "50:10:-3")]
+    + [("--blocks", "60:"), ("--idx", "1.5,45.0,99"), ("--idx", "0")],
+)
+def test_a_selection_shows_its_blocks_as_the_whole_view_shows_them(
+    uneven, view, fmt, option, value
+):
+    args = ["show", uneven, "--as", view, "--format", fmt] + ["--all"] * (fmt == "table")
+    whole = run_main(*args)
+    part = run_main(*args, option, value)
+    assert whole[0] == part[0] == 0 and part[2] == whole[2]  # the padding's note, once
+    layout = find_layout(Source("v", kora_read_binary_file(uneven)))
+    chosen = chosen_blocks(option, value, layout.n_blocks, layout.idx.tolist())
+    got = parse_json(part[1]) if fmt == "json" else part[1]
+    if fmt == "table":
+        summary = part[1].partition("\n")[0]
+        assert f"; {len(chosen)} block{'s' * (len(chosen) != 1)} selected (" in summary
+        got = restricted(part[1], view, fmt, range(layout.n_blocks))
+        if view == "matrix":
+            legend = part[1].splitlines()[1]
+            assert [int(k) for k in re.findall(r"(\d+) \(idx", legend)] == chosen
+    elif fmt == "csv":
+        got = restricted(part[1], view, fmt, range(layout.n_blocks))
+    assert got == restricted(whole[1], view, fmt, chosen)
+
+
+@pytest.mark.parametrize(
+    "args, says",
+    [(["--blocks", "61"], "--blocks 61: no such block; it has 61 blocks, positions from -61 to 60")]
+    + [(["--blocks", "0,-62"], "--blocks -62: no such block")]
+    + [(["--idx", "3,7.25"], "--idx 7.25: no block has idx 7.25")]
+    + [(["--idx", "nan"], "--idx nan: no block has idx NaN")],
+)
+@pytest.mark.parametrize("fmt", ["table", "csv"])
+def test_a_selection_the_file_lacks_is_an_error_that_names_it(uneven, args, says, fmt):
+    status, out, err = run_main("show", uneven, "--as", "marginals", "--format", fmt, *args)
+    assert status == 2 and out == ""
+    assert err.splitlines()[-1].startswith(f"pykora: error: {uneven}: {says}")
+
+
+@pytest.mark.parametrize("precision", [1, 3, 17])
+@pytest.mark.parametrize("fmt", ["table", "csv"])
+def test_precision_sets_the_digits_of_table_cells_only(uneven, precision, fmt):
+    status, out, _ = run_main("show", uneven, "--all", "--precision", precision, "--format", fmt)
+    values = kora_read_binary_file(uneven).tolist()
+    if fmt == "csv":  # every digit, whatever the precision
+        assert out == run_main("show", uneven, "--format", "csv")[1]
+        return
+    cells = [line.split()[1] for line in out.splitlines()[2:]]
+    assert cells == [format(v, f".{precision}g").replace("nan", "NaN") for v in values]
+
+
+class Terminal(io.StringIO):
+    """A stream that says it is a terminal."""
+
+    def isatty(self):
+        return True
+
+
+@pytest.mark.parametrize(
+    "stderr, stdout, drawn",
+    [(Terminal, io.StringIO, True), (io.StringIO, io.StringIO, False)]
+    # Output on the terminal itself: a progress line would land among its lines.
+    + [(Terminal, Terminal, False)],
+)
+def test_a_long_run_shows_one_progress_line_and_erases_it(
+    uneven, monkeypatch, stderr, stdout, drawn
+):
+    from pykora.cli import progress
+
+    monkeypatch.setattr(progress, "DELAY", 0.0)
+    monkeypatch.setattr(progress, "INTERVAL", 0.0)
+    monkeypatch.chdir(uneven.parent)
+    err, out = stderr(), stdout()
+    args = ["show", "uneven.dat", "uneven.dat", "--as", "marginals", "--format", "csv"]
+    with contextlib.redirect_stdout(out), contextlib.redirect_stderr(err):
+        assert main(args) == 0
+    text = err.getvalue()
+    parts = re.split(r"[\r\n]", text)
+    # The padding's note of each file, each at the start of a line of its own.
+    note = "pykora: warning: uneven.dat: block 60 (idx 99) declares 30 pairs"
+    assert [part[: len(note)] for part in parts if "warning" in part] == [note] * 2
+    assert len(re.findall(r"(?:^|[\r\n])" + re.escape(note), text)) == 2
+    shown = [part for part in parts if part.strip() and "warning" not in part]
+    assert bool(shown) == drawn
+    for part in shown:
+        assert re.fullmatch(r"pykora: uneven.dat: [\d.]+ (bytes|kB) written in \d+ s *", part)
+    # Erased before each note and at the end: spaces over the whole line, then a return.
+    blank = [i for i, part in enumerate(parts) if part and not part.strip()]
+    assert len(blank) == 2 * drawn
+    for i in blank:  # as wide as the line it erases
+        drawn_before = [p for p in parts[:i] if p.strip() and "warning" not in p]
+        assert len(parts[i]) >= len(drawn_before[-1].rstrip())
+    assert text.endswith("\r" if drawn else "\n")

@@ -131,3 +131,59 @@ def matrix_json(values, layout, columns=None, level=None) -> Iterator[str]:
 def column_values(values, layout, columns, rows):
     sources = matrix_sources(len(layout[0])) if columns is None else [int(s) for s in columns]
     return [[matrix_cell(values, layout, s, r) for s in sources] for r in rows]
+
+
+def label(idx):
+    """How a block's idx names it: an integral idx below 1e16 as its integer, any other as
+    exact() writes it."""
+    idx = float(idx)
+    if idx.is_integer() and abs(idx) < 1e16:
+        return "-0" if idx == 0 and math.copysign(1, idx) < 0 else str(int(idx))
+    return exact(idx)
+
+
+def _table_cells(values, layout, columns, row):
+    if layout is None:
+        return [values[row] if row < len(values) else math.nan]
+    sources = matrix_sources(len(layout[0])) if columns is None else [int(s) for s in columns]
+    return [matrix_cell(values, layout, s, row) for s in sources]
+
+
+def table_widths(values, layout, columns, rows, precision=None):
+    precision = 6 if precision is None else precision
+    n = len(_table_cells(values, layout, columns, 0))
+    widths = [0] * n
+    for r in rows:
+        texts = [rounded(v, precision) for v in _table_cells(values, layout, columns, r)]
+        widths = [max(w, len(t)) for w, t in zip(widths, texts, strict=True)]
+    return widths
+
+
+def table_rows(values, layout, columns, rows, precision, widths, label_width, gaps=None):
+    precision = 6 if precision is None else precision
+    gaps = [] if gaps is None else [int(g) for g in gaps]
+    for r in rows:
+        line = str(r).rjust(label_width)
+        texts = [rounded(v, precision) for v in _table_cells(values, layout, columns, r)]
+        for j, (text, width) in enumerate(zip(texts, widths, strict=True)):
+            line += "  ..." * (j in gaps) + "  " + text.rjust(int(width))
+        yield line + "  ..." * (len(texts) in gaps) + "\n"
+
+
+def marginals_table(values, layout, blocks=None, precision=None) -> Iterator[str]:
+    precision = 6 if precision is None else precision
+    for k in _blocks(layout, blocks):
+        rows = int(layout[2][k])
+        yield f"\nblock {k} (idx {label(layout[1][k])}): {rows} row{'' if rows == 1 else 's'}\n"
+        if not rows:
+            continue
+        cells = [
+            [rounded(pair_value(values, layout, k, 2 * r + a), precision) for a in (0, 1)]
+            for r in range(rows)
+        ]
+        widths = [max(3, len(str(rows - 1)))] + [
+            max(1, *(len(row[a]) for row in cells)) for a in (0, 1)
+        ]
+        lines = [["row", "x", "y"]] + [[str(r), *row] for r, row in enumerate(cells)]
+        for line in lines:
+            yield "  ".join(t.rjust(w) for t, w in zip(line, widths, strict=True)) + "\n"

@@ -30,10 +30,11 @@ def laid_out(values):
         return None
 
 
-def text_of(chunks, want, chunk_bytes, prefix=None):
+def text_of(chunks, want, chunk_bytes, prefix=None, threads=1):
     """The text of a writer's chunks, read no further than ``want`` and a chunk more, after
-    checking their sizes: at least CHUNK_BYTES bytes but the last, no more than one step
-    beyond, and never empty."""
+    checking their sizes: at least CHUNK_BYTES bytes but the last (formatted in turn; on two
+    threads the text is cut into parts of at most that), no more than one step beyond, and
+    never empty."""
     step = 200 + len((prefix or "").encode("utf-8", "surrogatepass")) + 16 * max(LEVELS[1:])
     limit = len(want) + chunk_bytes + step
     got, sizes = [], []
@@ -43,20 +44,22 @@ def text_of(chunks, want, chunk_bytes, prefix=None):
         if sum(sizes) > 4 * limit:  # a writer that never ends
             break
     assert all(sizes), sizes
-    assert all(chunk_bytes <= size for size in sizes[:-1]), (chunk_bytes, sizes)
+    assert threads == 2 or all(chunk_bytes <= size for size in sizes[:-1]), (chunk_bytes, sizes)
     assert all(size < chunk_bytes + step for size in sizes), (chunk_bytes, sizes)
     return "".join(got)
 
 
-def chunk_size(size):
-    """Sets CHUNK_BYTES for the calls in its scope; hypothesis forbids monkeypatch here."""
+def chunk_size(size, threads=1):
+    """Sets CHUNK_BYTES and THREADS for the calls in its scope; hypothesis forbids
+    monkeypatch here."""
 
     class Scope:
         def __enter__(self):
-            self.saved, text.CHUNK_BYTES = text.CHUNK_BYTES, size
+            self.saved = text.CHUNK_BYTES, text.THREADS
+            text.CHUNK_BYTES, text.THREADS = size, threads
 
         def __exit__(self, *exc):
-            text.CHUNK_BYTES = self.saved
+            text.CHUNK_BYTES, text.THREADS = self.saved
 
     return Scope()
 
@@ -73,11 +76,16 @@ def test_writers_match_the_reference(values, view, data):
     as_lists = data.draw(st.booleans())
     args = (vec.tolist(), tuple(a.tolist() for a in layout)) if as_lists else (vec, layout)
     prefix, level = data.draw(st.sampled_from(CSV_PREFIXES)), data.draw(st.sampled_from(LEVELS))
+    precision = data.draw(st.sampled_from([None, 1, 6, 17]))
+    # A table's rows, their widths drawn at least as wide as their cells, and "..." columns.
+    rows = data.draw(st.builds(range, st.integers(0, 9), st.integers(0, 12)))
+    label_width = data.draw(st.integers(0, 4))
     if view == "raw":
         cases = [
             (lambda: text.raw_csv(args[0], prefix), reference.raw_csv(vec, prefix)),
             (lambda: text.raw_json(args[0]), reference.raw_json(vec)),
         ]
+        tables = [(args[0], None, None)]
     elif view == "marginals":
         chosen = data.draw(st.none() | st.lists(st.integers(0, max(n - 1, 0)), max_size=2 * n))
         blocks = None if chosen is None or not n else np.array(chosen, dtype=np.int64)
@@ -90,7 +98,12 @@ def test_writers_match_the_reference(values, view, data):
                 lambda: text.marginals_json(*args, blocks, level),
                 reference.marginals_json(vec, layout, blocks, level),
             ),
+            (
+                lambda: text.marginals_table(*args, blocks, precision),
+                reference.marginals_table(vec, layout, blocks, precision),
+            ),
         ]
+        tables = []
     else:
         chosen = data.draw(st.none() | st.lists(st.integers(0, max(2 * n - 1, 0)), max_size=2 * n))
         columns = None if chosen is None or not n else np.array(chosen, dtype=np.int64)
@@ -101,16 +114,36 @@ def test_writers_match_the_reference(values, view, data):
                 reference.matrix_json(vec, layout, columns, level),
             ),
         ]
-        rows = data.draw(st.builds(range, st.integers(0, 9), st.integers(0, 12), st.integers(1, 4)))
-        got = text.column_values(*args, columns, rows)
-        want = reference.column_values(vec, layout, columns, rows)
-        assert got.shape == (len(rows), len(want[0]) if want else got.shape[1])
+        stepped = data.draw(
+            st.builds(range, st.integers(0, 9), st.integers(0, 12), st.integers(1, 4))
+        )
+        got = text.column_values(*args, columns, stepped)
+        want = reference.column_values(vec, layout, columns, stepped)
+        assert got.shape == (len(stepped), len(want[0]) if want else got.shape[1])
         assert np.array_equal(bits(got.ravel()), bits(np.array(want, dtype=np.float64).ravel()))
+        tables = [(*args, columns)] if n else []
+    for table in tables:  # a raw stream's table (no layout), or a matrix's
+        table_layout = None if view == "raw" else layout
+        widths = text.table_widths(*table, rows, precision)
+        assert widths.tolist() == reference.table_widths(
+            vec, table_layout, table[2], rows, precision
+        )
+        extra = st.lists(st.integers(0, 3), min_size=len(widths), max_size=len(widths))
+        wider = widths + np.array(data.draw(extra), dtype=np.int64)
+        gaps = data.draw(st.none() | st.lists(st.integers(0, len(widths)), max_size=2).map(sorted))
+        shape = (rows, precision, wider, label_width, gaps)
+        cases.append(
+            (
+                lambda table=table, shape=shape: text.table_rows(*table, *shape),
+                reference.table_rows(vec, table_layout, table[2], *shape),
+            )
+        )
     chunk_bytes = data.draw(st.sampled_from([1, 5, 64, 1 << 20]))
-    with chunk_size(chunk_bytes):
+    threads = data.draw(st.sampled_from([1, 2]))  # on two, cut into parts at every size
+    with chunk_size(chunk_bytes, threads):
         for make, want in cases:
             want = "".join(want)
-            assert text_of(make(), want, chunk_bytes, prefix) == want
+            assert text_of(make(), want, chunk_bytes, prefix, threads) == want
 
 
 # Blocks as the engine writes them, and the values that test the formatter's corners: an

@@ -20,14 +20,15 @@ and writes the cells a chunk at a time, taking each number from where it
 lies in the file.
 
 The modules, one job each, in the order ``show`` runs through them:
-``source`` (reading, from a path or stdin), ``layout`` (where the blocks lie
-and which are shown), ``view`` (which rows and columns, with the padding as
-counts), ``cells`` (the numbers formatted) and ``render/`` (one writer per
-output format, on ``output``, the checked stdout); around them ``app`` (the
-entry point and exit statuses), ``parser``, ``commands/`` (one module per
-command, with its arguments), ``plotting``, ``filesystem`` (files written
-whole or not at all), ``example_data``, ``numbers`` (labels and counts) and
-``errors``.
+``source`` (reading, from a path or stdin), ``layout`` (where the blocks
+lie), ``selection`` (the blocks ``--blocks`` and ``--idx`` pick), ``view``
+(which rows and columns, with the padding as counts), ``cells`` (the numbers
+formatted, natively) and ``render/`` (one writer per output format, on
+``output``, the checked stdout); around them ``app`` (the entry point and
+exit statuses), ``parser``, ``commands/`` (one module per command, with its
+arguments), ``plotting``, ``progress`` (one line on a terminal's stderr for
+long work), ``filesystem`` (files written whole or not at all),
+``example_data``, ``numbers`` (labels and counts) and ``errors``.
 
 This module imports nothing, so that the command line can take a Ctrl-C as
 soon as it starts: everything else is imported inside ``main``, and NumPy and

@@ -3,7 +3,8 @@
 Whatever fails ends in exactly one ``pykora: error:`` line on stderr (a usage
 error after the usage of the command it concerns) and the status that
 names the kind of failure; a reader that hangs up, as ``| head`` does, ends
-quietly, and so does a Ctrl-C, whatever it interrupts. Warnings of the
+the run quietly and with success, as it ends ``cat``'s run under a shell
+that ignores SIGPIPE; a Ctrl-C ends it quietly, whatever it interrupts. Warnings of the
 libraries the commands use (NumPy's about overflow, matplotlib's) are not
 the user's business and never reach stderr: what the command line has to
 say it says in its own lines.
@@ -89,9 +90,9 @@ def _report(exc: Exception) -> int:
         discard_stdout()
         error(f"standard output: cannot write: {exc}")
         return EXIT_FAILURE
-    if isinstance(exc, BrokenPipeError):  # the reader went away, as with `| head`
+    if isinstance(exc, BrokenPipeError):  # the reader went away, as with `| head`: its choice
         discard_stdout()
-        return EXIT_FAILURE
+        return EXIT_OK
     if isinstance(exc, MemoryError):  # whatever ran out, one line rather than a traceback
         error("not enough memory")
         return EXIT_FAILURE

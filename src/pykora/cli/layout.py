@@ -61,6 +61,11 @@ class Layout:
     def n_blocks(self) -> int:
         return int(self.starts.size)
 
+    @property
+    def arrays(self) -> tuple[IntArray, FloatArray, IntArray, IntArray]:
+        """As ``block_layout`` returns it."""
+        return self.starts, self.idx, self.declared, self.present
+
     def label(self, k: int) -> str:
         return block_label(k, float(self.idx[k]))
 

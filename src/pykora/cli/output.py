@@ -47,6 +47,12 @@ class Output:
         except UnicodeEncodeError as exc:  # an encoding other than the file names'
             raise OutputError(str(exc)) from None
 
+    def is_terminal(self) -> bool:
+        try:
+            return self.stream.isatty()
+        except (OSError, ValueError):  # closed
+            return False
+
     def close(self) -> None:
         if self._errors == "strict" and isinstance(self.stream, io.TextIOWrapper):
             try:

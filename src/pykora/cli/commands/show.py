@@ -15,15 +15,18 @@ reported in one line and left out; the exit status is the worst.
 from __future__ import annotations
 
 import argparse
+import shutil
 
+from pykora.cli import selection
+from pykora.cli.cells import DEFAULT_PRECISION
 from pykora.cli.errors import EXIT_FAILURE, EXIT_OK, CliError, error, warn
 from pykora.cli.layout import find_layout
 from pykora.cli.output import Output
 from pykora.cli.parser import Parser, integer
+from pykora.cli.progress import Progress, Written
 from pykora.cli.render import DOCUMENTS
 from pykora.cli.source import STDIN, display_name, read_source
 from pykora.cli.view import (
-    EVERYTHING,
     FileView,
     Limits,
     marginals_view,
@@ -81,14 +84,26 @@ def add_arguments(show: Parser) -> None:
         metavar="N",
         help="a table of more data columns shows only the first and last N/2 around a '...' "
         f"column (default: {DEFAULT_MAX_COLS}: a matrix's x column and its first two and last "
-        "two blocks, about 100 characters wide)",
+        "two blocks, about 100 characters wide; fewer where a terminal is narrower)",
     )
     show.add_argument("--all", action="store_true", help="print every row and column of a table")
+    show.add_argument(
+        "--precision",
+        type=integer(1, 17),
+        default=DEFAULT_PRECISION,
+        metavar="N",
+        help="significant digits of a table's cells, 1 to 17 (default: %(default)s); CSV and "
+        "JSON always hold every digit",
+    )
+    selection.add_arguments(show)
 
 
 def check(args: argparse.Namespace) -> str | None:
     if args.files.count(STDIN) > 1:
         return "standard input (-) can be read only once"
+    if args.view == "raw" and selection.chosen(args) is not None:
+        option = "--blocks" if args.blocks is not None else "--idx"
+        return f"{option} picks blocks, which the raw view has not: add --as matrix or marginals"
     if args.format != "table":
         for option, value in (("--max-rows", args.max_rows), ("--max-cols", args.max_cols)):
             if value is not None:
@@ -107,27 +122,38 @@ def check(args: argparse.Namespace) -> str | None:
     return None
 
 
-def table_limits(args: argparse.Namespace) -> Limits:
-    """The rows and columns a table may show before it is summarised; ``None``: no limit."""
+def table_limits(args: argparse.Namespace, out: Output) -> Limits:
+    """What a table may show before it is summarised, and the digits of its cells.
+
+    A table printed on a terminal is summarised to its width, unless
+    ``--max-cols`` or ``--all`` say how many columns to show.
+    """
     if args.format != "table" or args.all:
-        return EVERYTHING
+        return Limits(precision=args.precision)
     rows = DEFAULT_MAX_ROWS if args.max_rows is None else args.max_rows
     columns = DEFAULT_MAX_COLS if args.max_cols is None else args.max_cols
-    return rows, columns
+    fit = args.max_cols is None and out.is_terminal()
+    width = shutil.get_terminal_size().columns if fit else None
+    return Limits(rows, columns, args.precision, width)
 
 
-def shape(arg: str, view: str, limits: Limits) -> FileView:
-    """Read the file ``arg``, find its blocks and shape its view: everything that can fail
-    with the file, so that a failure leaves nothing half written."""
+def shape(
+    arg: str, view: str, limits: Limits, chosen: selection.Selection | None = None
+) -> FileView:
+    """Read the file ``arg``, find its blocks and those chosen, and shape its view:
+    everything that can fail with the file, so that a failure leaves nothing half written."""
     source = read_source(arg)
     values = source.values
     if view == "raw":
-        return FileView(arg, source.name, values, None, raw_view(int(values.size), limits))
+        shaped = raw_view(int(values.size), limits)
+        return FileView(arg, source.name, values, None, shaped, limits.precision)
     layout = find_layout(source)
+    blocks = selection.blocks(chosen, layout, source.name)
     if view == "matrix":
-        return FileView(arg, source.name, values, layout, matrix_view(layout, limits))
-    shaped = marginals_view(layout, None, limits)  # every block: none are picked out
-    return FileView(arg, source.name, values, layout, shaped)
+        shaped_matrix = matrix_view(values, layout, blocks, limits)
+        return FileView(arg, source.name, values, layout, shaped_matrix, limits.precision)
+    shaped_marginals = marginals_view(layout, blocks, limits)
+    return FileView(arg, source.name, values, layout, shaped_marginals, limits.precision)
 
 
 def _failed(out: Output, message: str, code: int) -> int:
@@ -138,16 +164,21 @@ def _failed(out: Output, message: str, code: int) -> int:
 
 
 def run(args: argparse.Namespace, out: Output) -> int:
-    limits = table_limits(args)
-    document = DOCUMENTS[args.format](out, args.view, len(args.files) > 1)
+    limits = table_limits(args, out)
+    chosen = selection.chosen(args)
+    progress = Progress()
+    written = Written(out, progress)
+    document = DOCUMENTS[args.format](written, args.view, len(args.files) > 1)
     status = EXIT_OK
     for arg in args.files:
         try:
-            shown = shape(arg, args.view, limits)
+            shown = shape(arg, args.view, limits, chosen)
             padding = shown.layout.padding if shown.layout is not None else None
             if padding is not None:
                 warn(padding.note(shown.name))
-            document.add(shown)
+            written.what = shown.name
+            with progress:  # erased before anything else is said on stderr
+                document.add(shown)
         except CliError as exc:
             status = max(status, _failed(out, str(exc), exc.code))
         except MemoryError:

@@ -8,11 +8,12 @@ from, as it was given. A matrix's columns differ from file to file, so its
 CSV takes one file only.
 
 Header lines and file names go through the standard ``csv`` module, which
-quotes what needs quoting. Lines of numbers are joined directly: a number's
-text never holds a comma, a quote or a line break, so ``csv`` would write
-them unchanged, and it costs twice as much a line, seconds over a file of
-millions of rows. The same holds for a matrix's column names (a letter and
-digits), of which a file of millions of blocks has millions.
+quotes what needs quoting. Lines of numbers come from ``cells``, formatted
+natively: a number's text never holds a comma, a quote or a line break, so
+``csv`` would write them unchanged. The same holds for a matrix's column
+names (a letter and digits), of which a file of millions of blocks has
+millions. With several files, each line starts with its file's field, which
+the native writer copies ahead of every line.
 """
 
 from __future__ import annotations
@@ -24,7 +25,7 @@ from collections.abc import Iterable, Sequence
 from pykora.cli import cells
 from pykora.cli.cells import CHUNK, chunks
 from pykora.cli.output import Writer
-from pykora.cli.view import ColumnNames, FileView, MarginalsView, MatrixView, RawView
+from pykora.cli.view import FileView, MarginalsView, MatrixView, RawView
 
 HEADERS = {"raw": ["index", "value"], "marginals": ["block", "idx", "x", "y"]}
 
@@ -41,23 +42,23 @@ def field(text: str) -> str:
     return line.getvalue()
 
 
-def matrix_header(out: Writer, names: ColumnNames) -> None:
+def matrix_header(out: Writer, names: Sequence[str]) -> None:
     """The line of a matrix's column names, a chunk of names at a time."""
     for c0, c1 in chunks(range(len(names)), CHUNK):
         out.write(("," if c0 else "") + ",".join(names[c0:c1]))
     out.write("\n")
 
 
-def lines(shown: FileView) -> Iterable[str]:
-    """The lines below the header, a chunk at a time."""
+def lines(shown: FileView, prefix: str | None) -> Iterable[str]:
+    """The lines below the header, a chunk at a time, each after ``prefix``."""
     values, layout, view = shown.values, shown.layout, shown.view
     if isinstance(view, RawView):
-        return cells.raw_csv(values, 0, view.n_rows)
+        return cells.raw_csv(values, prefix)
     assert layout is not None
-    if isinstance(view, MatrixView):
-        return cells.matrix_csv(values, layout, view.every_source, 0, view.n_rows)
+    if isinstance(view, MatrixView):  # one file only: no prefix
+        return cells.matrix_csv(values, layout, view.every_source)
     assert isinstance(view, MarginalsView)
-    return cells.marginals_csv(values, layout, view.blocks)
+    return cells.marginals_csv(values, layout, view.chosen, prefix)
 
 
 class CsvDocument:
@@ -72,16 +73,9 @@ class CsvDocument:
         elif not self.shown:
             header(self.out, ["file"] * self.several + HEADERS[self.view])
         self.shown += 1
-        if not self.several:
-            for chunk in lines(shown):
-                self.out.write(chunk)
-            return
-        # Every chunk of raw and marginals lines ends a line: each line starts with the name.
-        start = field(shown.arg) + ","
-        between = "\n" + start
-        for chunk in lines(shown):
-            if chunk:
-                self.out.write(start + chunk[:-1].replace("\n", between) + "\n")
+        # With several files, each line starts with the name of the file it comes from.
+        for chunk in lines(shown, field(shown.arg) + "," if self.several else None):
+            self.out.write(chunk)
 
     def close(self) -> None:
         pass

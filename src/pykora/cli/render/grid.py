@@ -1,24 +1,25 @@
 """Right-aligned columns under a header line, written in bounded memory however big.
 
-A grid is a label column holding each row's number, then data columns. The
-cells of each range of rows and columns shown are formatted a chunk at a
-time, twice: once to find the column widths and once to write them. Rows of
-NaN padding, which may number 2**62, are known to be "NaN" from their count
-and are not formatted to find the widths.
+A grid is a label column holding each row's number, then data columns. Its
+cells come from a ``cells.Table``, which finds the columns' widths and writes
+the rows, both natively and a chunk at a time; here are the header line and
+the "..." lines and columns of a summarised table. Rows of NaN padding, which
+may number 2**62, are known to be "NaN" from their count and are not
+formatted to find the widths.
 """
 
 from __future__ import annotations
 
 import itertools
-from collections.abc import Callable, Iterable, Sequence
+from collections.abc import Iterable, Sequence
+from typing import TYPE_CHECKING
 
-from pykora.cli.cells import CHUNK, chunks
+from pykora.cli.cells import CHUNK, Table, chunks
 from pykora.cli.output import Writer
-from pykora.cli.view import Shown, count_shown
+from pykora.cli.view import Shown, count_shown, gap_positions
 
-#: cells(r0, r1, c0, c1): the texts of rows r0..r1-1 in columns c0..c1-1, row after row
-#: in one flat list, so that a column is a slice of it.
-Cells = Callable[[int, int, int, int], list[str]]
+if TYPE_CHECKING:
+    from pykora.cli.source import IntArray
 
 
 def write_table(
@@ -36,88 +37,77 @@ def write_table(
         out.write("  ".join(cells).rstrip() + "\n")
 
 
-def _widened(widths: list[int], flat: list[str]) -> list[int]:
-    """``widths`` of some columns, widened to fit their row-major cells ``flat``."""
-    n = len(widths)
-    if len(flat) == n:  # a single row
-        return list(map(max, widths, map(len, flat)))
-    return [max(w, *map(len, flat[j::n])) for j, w in enumerate(widths)]
+def _shown_names(headers: Sequence[str], columns: Shown) -> Iterable[list[str]]:
+    """The names of the columns shown, a chunk at a time."""
+    for item in columns:
+        if item is not None:
+            for c0, c1 in chunks(item, CHUNK):
+                yield list(headers[c0:c1])
+
+
+def _widths(headers: Sequence[str], columns: Shown, least: int) -> IntArray:
+    """How wide the columns shown are at least: their names, and ``least``."""
+    import numpy as np
+
+    found = [
+        np.fromiter(map(len, names), np.int64, len(names))
+        for names in _shown_names(headers, columns)
+    ]
+    widths = np.concatenate(found) if found else np.zeros(0, np.int64)
+    return np.maximum(widths, least)
+
+
+def _line(
+    out: Writer, first: str, texts: Iterable[list[str]], widths: IntArray, gaps: list[int]
+) -> None:
+    """One line: ``first``, then each text right-aligned in its column, "..." columns before
+    the columns ``gaps``; written a chunk of columns at a time (a row may hold millions)."""
+    out.write(first)
+    at = 0
+    for part in texts:
+        stop = at + len(part)
+        pieces: list[Iterable[str]] = []
+        for gap in [g for g in gaps if at <= g < stop]:
+            pieces.append(map(str.rjust, part[: gap - at], widths[at:gap].tolist()))
+            pieces.append(["..."])
+            part, at = part[gap - at :], gap
+        pieces.append(map(str.rjust, part, widths[at:stop].tolist()))
+        aligned = list(itertools.chain.from_iterable(pieces))
+        if aligned:
+            out.write("  " + "  ".join(aligned))
+        at = stop
+    out.write("  ..." * gaps.count(at) + "\n")
 
 
 def write_grid(
     out: Writer,
     label: str,
     headers: Sequence[str],
-    cells: Cells,
+    table: Table,
     rows: Shown,
     columns: Shown,
     filled: int,
 ) -> None:
-    """Write a right-aligned table, exactly as ``write_table`` would for the cells it shows;
-    every cell of a row at or beyond ``filled`` is NaN."""
-    if len(rows) <= 1 and len(columns) == 1:
-        span, item = rows[0] if rows else range(0), columns[0]
-        if span is not None and item is not None and len(span) * len(item) <= CHUNK:
-            # Small and whole, as most marginals' blocks are: format once.
-            flat, n = cells(span.start, span.stop, item.start, item.stop) if span else [], len(item)
-            table = ([str(r), *flat[i * n : i * n + n]] for i, r in enumerate(span))
-            write_table(out, [label, *headers[item.start : item.stop]], table)
-            return
+    """A right-aligned table of the cells of ``table``, which are those of the columns
+    ``columns`` shows of ``headers``; every cell of a row at or beyond ``filled`` is NaN."""
+    import numpy as np
+
     row_gap = None in rows
-    ranges = [span for span in rows if span is not None]
-    label_width = max(len(label), 3 if row_gap else 0, *(len(str(r[-1])) for r in ranges))
-    any_nan = any(span.stop > filled for span in ranges)
-    ranges = [range(span.start, min(span.stop, filled)) for span in ranges]
-    n_shown = count_shown(columns)
-    per_chunk = max(1, CHUNK // max(1, n_shown))  # rows formatted at a time
-    wide = per_chunk == 1  # a row is written a chunk of columns at a time
-
-    widths: list[list[int]] = []  # per item of ``columns``; empty for a gap
-    for item in columns:
-        if item is None:
-            widths.append([])
-            continue
-        least = 3 if row_gap or any_nan else 0  # as wide as "..." and "NaN"
-        found = [max(len(name), least) for c0, c1 in chunks(item, CHUNK) for name in headers[c0:c1]]
-        for span in ranges:
-            for r0, r1 in chunks(span, per_chunk):
-                for c0, c1 in chunks(item, CHUNK if wide else len(item)):
-                    a, b = c0 - item.start, c1 - item.start
-                    found[a:b] = _widened(found[a:b], cells(r0, r1, c0, c1))
-        widths.append(found)
-
-    def line(first: str, texts: Callable[[int, int], Sequence[str]]) -> None:
-        """One line, written a chunk of columns at a time (a row may hold millions)."""
-        out.write(first.rjust(label_width))
-        for item, item_widths in zip(columns, widths, strict=True):
-            if item is None:
-                out.write("  ...")
-                continue
-            for c0, c1 in chunks(item, CHUNK):
-                a, b = c0 - item.start, c1 - item.start
-                out.write("  " + "  ".join(map(str.rjust, texts(c0, c1), item_widths[a:b])))
-        out.write("\n")
-
-    def row_cells(r: int) -> Callable[[int, int], Sequence[str]]:
-        return lambda c0, c1: cells(r, r + 1, c0, c1)
-
-    line(label, lambda c0, c1: headers[c0:c1])
+    spans = [span for span in rows if span is not None]
+    label_width = max(len(label), 3 if row_gap else 0, *(len(str(span[-1])) for span in spans))
+    any_nan = any(span.stop > filled for span in spans)
+    widths = _widths(headers, columns, 3 if row_gap or any_nan else 0)
+    for span in spans:
+        held = range(span.start, min(span.stop, filled))
+        if held and widths.size:
+            widths = np.maximum(widths, table.widths(held))
+    gaps = gap_positions(columns)
+    _line(out, label.rjust(label_width), _shown_names(headers, columns), widths, gaps)
     for item in rows:
         if item is None:
-            line("...", lambda c0, c1: ["..."] * (c1 - c0))
-        elif wide:
-            for r in item:
-                line(str(r), row_cells(r))
-        else:  # a chunk of rows at a time, padded a column at a time
-            for r0, r1 in chunks(item, per_chunk):
-                padded: list[Iterable[str]] = [[f"{r:>{label_width}}" for r in range(r0, r1)]]
-                for column, column_widths in zip(columns, widths, strict=True):
-                    if column is None:
-                        padded.append(itertools.repeat("...", r1 - r0))
-                        continue
-                    flat, n = cells(r0, r1, column.start, column.stop), len(column)
-                    padded += (
-                        map(str.rjust, flat[j::n], itertools.repeat(w))
-                        for j, w in enumerate(column_widths)
-                    )
-                out.write("\n".join(map("  ".join, zip(*padded, strict=True))) + "\n")
+            n = count_shown(columns)
+            dots = (["..."] * (c1 - c0) for c0, c1 in chunks(range(n), CHUNK))
+            _line(out, "...".rjust(label_width), dots, widths, gaps)
+            continue
+        for text in table.lines(item, widths, label_width, gaps):
+            out.write(text)

@@ -144,16 +144,14 @@ def document(shown: FileView) -> dict[str, Any]:
     """The document of one file."""
     values, layout, view = shown.values, shown.layout, shown.view
     if isinstance(view, RawView):
-        n = view.n_rows
-        numbers = Lazy(n > 0, lambda level: cells.raw_json(values, 0, n, level))
+        numbers = Lazy(view.n_rows > 0, lambda level: cells.raw_json(values))
         return {"file": shown.name, "as": "raw", "values": numbers}
     assert layout is not None
     if isinstance(view, MatrixView):
         sources = view.every_source
-        n_rows = view.n_rows
         rows = Lazy(
-            n_rows > 0 and sources.size > 0,
-            lambda level: cells.matrix_json(values, layout, sources, 0, n_rows, level),
+            view.n_rows > 0 and view.n_columns > 0,
+            lambda level: cells.matrix_json(values, layout, sources, level),
         )
         return {
             "file": shown.name,
@@ -163,8 +161,10 @@ def document(shown: FileView) -> dict[str, Any]:
             "rows": rows,
         }
     assert isinstance(view, MarginalsView)
-    blocks = view.blocks
-    every = Lazy(blocks.size > 0, lambda level: cells.marginals_json(values, layout, blocks, level))
+    chosen = view.chosen
+    every = Lazy(
+        view.n_chosen > 0, lambda level: cells.marginals_json(values, layout, chosen, level)
+    )
     return {"file": shown.name, "as": "marginals", "blocks": every}
 
 

@@ -1,4 +1,5 @@
-"""The three views as tables for people: a summary line, then six-digit cells.
+"""The three views as tables for people: a summary line, then cells of six significant
+digits (or ``--precision``).
 
 Several files are shown one after another, each under a ``==> FILE <==``
 header, as ``head`` writes them.
@@ -6,14 +7,12 @@ header, as ``head`` writes them.
 
 from __future__ import annotations
 
-import functools
-
 from pykora.cli import cells
-from pykora.cli.layout import Layout
-from pykora.cli.numbers import block_label, idx_text, plural
+from pykora.cli.numbers import block_label, plural
 from pykora.cli.output import Writer
-from pykora.cli.render.grid import Cells, write_grid
+from pykora.cli.render.grid import write_grid
 from pykora.cli.view import FileView, MarginalsView, MatrixView, RawView, count_shown
+from pykora.cli.view import n_columns as n_columns_of
 
 
 def left_out(rows: int = 0, columns: int = 0, blocks: int = 0) -> str:
@@ -29,110 +28,83 @@ def left_out(rows: int = 0, columns: int = 0, blocks: int = 0) -> str:
     return f"; {what} left out (--all prints them)"
 
 
+def selected(count: int | None, what: str) -> str:
+    """What a selection of blocks holds, in a summary line; nothing without one."""
+    return "" if count is None else f"; {plural(count, 'block')} selected ({what})"
+
+
 def raw(out: Writer, shown: FileView, view: RawView) -> None:
-    values, n = shown.values, view.n_rows
-
-    def texts(r0: int, r1: int, c0: int, c1: int) -> list[str]:
-        return cells.raw_cells(values, r0, r1)
-
+    n = view.n_rows
     out.write(
         f"{shown.name}: {plural(n, 'value')}, raw float64 stream of {plural(n, 'row')}"
         f"{left_out(n - count_shown(view.rows), 1 - count_shown(view.columns))}\n"
     )
-    write_grid(out, "index", ["value"], texts, view.rows, view.columns, n)
+    table = cells.Table(shown.values, None, None, shown.precision)
+    write_grid(out, "index", ["value"], table, view.rows, view.columns, n)
 
 
-def block_legend(layout: Layout, view: MatrixView) -> str:
+def block_legend(out: Writer, shown: FileView, view: MatrixView) -> None:
     """The line that names the idx of each block whose columns a matrix table shows,
-    with "..." where blocks are left out."""
-    parts: list[str] = []
-    last = -1
-    for ks in view.blocks_shown:
-        for k in ks:
-            if k > last + 1:
-                parts.append("...")
-            if k > last:
-                parts.append(f"{k} (idx {idx_text(layout.idx[k])})")
-                last = k
-    if last < view.n_blocks - 1:
-        parts.append("...")
-    return "blocks: " + ", ".join(parts)
+    with "..." where blocks are left out; a chunk of blocks at a time."""
+    assert shown.layout is not None
+    idx = shown.layout.idx
+    out.write("blocks: ")
+    between = ""
+    for run in view.legend():
+        if run is None:
+            out.write(between + "...")
+        else:
+            for k0, k1 in cells.chunks(range(int(run.size)), cells.CHUNK):
+                blocks = run[k0:k1]
+                named = map("{} (idx {})".format, blocks.tolist(), cells.labels(idx[blocks]))
+                out.write(between + ", ".join(named))
+                between = ", "
+        between = ", "
+    out.write("\n")
 
 
 def matrix(out: Writer, shown: FileView, view: MatrixView) -> None:
-    values, layout = shown.values, shown.layout
-    assert layout is not None
-    spans = [span for span in view.columns if span is not None]
-
-    def texts(r0: int, r1: int, c0: int, c1: int) -> list[str]:
-        span, sources = next(
-            (s, src) for s, src in zip(spans, view.sources, strict=True) if c0 in s
-        )
-        part = sources[c0 - span.start : c1 - span.start]
-        return cells.matrix_cells(values, layout, part, r0, r1)
-
-    n_rows, n_columns = view.n_rows, len(view.names)
+    n_rows, n_columns = view.n_rows, view.n_columns
+    chosen = None if view.selected is None else int(view.selected.size)
     out.write(
         f"{shown.name}: {plural(shown.values.size, 'value')}, "
         f"{plural(view.n_blocks, 'block')}, dense matrix of {plural(n_rows, 'row')} x "
-        f"{plural(n_columns, 'column')}"
+        f"{plural(n_columns_of(view.n_blocks), 'column')}"
+        f"{selected(chosen, plural(n_columns, 'column'))}"
         f"{left_out(n_rows - count_shown(view.rows), n_columns - count_shown(view.columns))}\n"
     )
-    if view.n_blocks:
-        out.write(block_legend(layout, view) + "\n")
-    write_grid(out, "row", view.names, texts, view.rows, view.columns, view.filled)
-
-
-def _pick(flat: list[str], r0: int, r1: int, c0: int, c1: int) -> list[str]:
-    """Rows ``r0 .. r1 - 1`` of columns ``c0 .. c1 - 1`` of (x, y) texts, row after row."""
-    rows = flat[2 * r0 : 2 * r1]
-    return rows if (c0, c1) == (0, 2) else rows[c0::2]
+    if n_columns:
+        block_legend(out, shown, view)
+    table = cells.Table(shown.values, shown.layout, view.every_source, shown.precision)
+    write_grid(out, "row", view.names, table, view.rows, view.columns, view.filled)
 
 
 def marginals(out: Writer, shown: FileView, view: MarginalsView) -> None:
     values, layout = shown.values, shown.layout
     assert layout is not None
     columns_left = 2 - count_shown(view.columns) if view.n_rows else 0
-    blocks_left = view.n_blocks - int(view.blocks.size)
+    blocks_left = view.n_chosen - view.blocks_shown
     out.write(
         f"{shown.name}: {plural(values.size, 'value')}, {plural(view.n_blocks, 'block')}, "
-        f"{plural(view.n_rows, 'row')} of (x, y) pairs"
+        f"{plural(view.whole_rows, 'row')} of (x, y) pairs"
+        f"{selected(view.selected, plural(view.n_rows, 'row'))}"
         f"{left_out(view.n_rows - view.rows_shown, columns_left, blocks_left)}\n"
     )
-
-    def each_block(k: int, texts: Cells, gap_before: bool = False) -> None:
-        block = view.block(layout, k, gap_before)
+    if view.summarised is None and view.columns == [range(2)]:
+        # Every row of every block, formatted natively a chunk at a time: a file may
+        # hold millions of blocks.
+        for text in cells.marginals_table(values, layout, view.chosen, shown.precision):
+            out.write(text)
+        return
+    shown_columns = [c for span in view.columns if span is not None for c in span]
+    for block in view.each_block(layout):
         if block.gap_before:
             out.write("\n...\n")
-        out.write(f"\n{layout.label(k)}: {plural(block.n_rows, 'row')}\n")
+        out.write(f"\n{block_label(block.block, block.idx)}: {plural(block.n_rows, 'row')}\n")
         if block.n_rows:
-            write_grid(out, "row", ["x", "y"], texts, block.rows, view.columns, block.filled)
-
-    def of_block(k: int) -> Cells:
-        sources = cells.pair_sources(k)
-        return lambda r0, r1, c0, c1: cells.matrix_cells(values, layout, sources[c0:c1], r0, r1)
-
-    if view.summarised is not None:  # a few blocks, a few rows of each
-        previous = -1
-        for k in view.blocks.tolist():
-            each_block(k, of_block(k), gap_before=previous >= 0 and k != previous + 1)
-            previous = k
-        return
-    # Every row of every block: the cells of whole blocks are formatted a group at a time,
-    # and each block shows all its rows. Millions of blocks make this the hot loop.
-    for group, alone in cells.groups(layout, view.blocks):
-        if alone:
-            each_block(int(group[0]), of_block(int(group[0])))
-            continue
-        flat = cells.pair_cells(values, layout, group)
-        idx, counts = layout.idx[group].tolist(), layout.declared[group].tolist()
-        at = 0
-        for k, i, count in zip(group.tolist(), idx, counts, strict=True):
-            out.write(f"\n{block_label(k, i)}: {plural(count, 'row')}\n")
-            if count:
-                texts = functools.partial(_pick, flat[at : at + 2 * count])
-                write_grid(out, "row", ["x", "y"], texts, [range(count)], view.columns, count)
-                at += 2 * count
+            sources = cells.pair_sources(block.block)[shown_columns]
+            table = cells.Table(values, layout, sources, shown.precision)
+            write_grid(out, "row", ["x", "y"], table, block.rows, view.columns, block.filled)
 
 
 def write(out: Writer, shown: FileView) -> None:
