@@ -255,7 +255,10 @@ EXACT = ["block 0 (idx 1234567)", "block 1 (idx 2000000)", "block 2 (idx 0.1)"]
     [("marginals.dat", "matrix", [], 2), ("marginals.dat", "marginals", [], 2)]
     + [("many-blocks.dat", "marginals", [], 20)]
     + [("many-blocks.dat", "matrix", ["--max-series", "3"], 3)]
-    + [("labelled", "matrix", ["--title", "T", "--xlabel", "theta", "--ylabel", "density"], 3)],
+    + [("labelled", "matrix", ["--title", "T", "--xlabel", "theta", "--ylabel", "density"], 3)]
+    # A selection draws its blocks with their own numbers; one without pairs is no line.
+    + [("many-blocks.dat", "marginals", ["--blocks", "-3:,5,2:12"], 7)]
+    + [("labelled", "matrix", ["--idx", "0.1,8.5,2e6"], 2)],
 )
 def test_plot_draws_each_block_against_its_own_x(demo, tmp_path, drawn, name, view, options, count):
     path = tmp_path / "labelled.dat" if name == "labelled" else demo / name
@@ -266,6 +269,11 @@ def test_plot_draws_each_block_against_its_own_x(demo, tmp_path, drawn, name, vi
     assert image.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
     marginals = kora_interpret_vector_list(kora_read_binary_file(path))
     blocks_drawn = [k for k, pairs in enumerate(marginals) if len(pairs)]
+    for option in {"--blocks", "--idx"}.intersection(options):
+        layout = find_layout(Source("v", kora_read_binary_file(path)))
+        value = options[options.index(option) + 1]
+        picked = chosen_blocks(option, value, layout.n_blocks, layout.idx.tolist())
+        blocks_drawn = [k for k in blocks_drawn if k in picked]
     assert len(drawn) == count
     for (label, x, y, _, _), k in zip(drawn, blocks_drawn, strict=False):
         n = len(marginals[k])
@@ -275,7 +283,7 @@ def test_plot_draws_each_block_against_its_own_x(demo, tmp_path, drawn, name, vi
     # Neighbours differ in colour and in line style.
     looks = [look for *_, look, _ in drawn]
     assert all(a[0] != b[0] and a[1] != b[1] for a, b in zip(looks, looks[1:], strict=False))
-    if name == "labelled":
+    if name == "labelled" and "--idx" not in options:
         axes = drawn[-1][-1]
         assert [label for label, *_ in drawn] == EXACT
         assert [axes.get_title(), axes.get_xlabel(), axes.get_ylabel()] == ["T", "theta", "density"]
@@ -410,7 +418,7 @@ def restricted(text, view, fmt, chosen):
     "option, value",
     [("--blocks", "7"), ("--blocks", "-1"), ("--blocks", "0"), ("--blocks", "0:10")]
     + [("--blocks", "::7"), ("--blocks", "3,8,20:25,-2,8"), ("--blocks", "50:10:-3")]
-    + [("--blocks", "60:"), ("--idx", "1.5,45.0,99"), ("--idx", "0")],
+    + [("--blocks", "60:"), ("--blocks", "-2,3"), ("--idx", "1.5,45.0,99"), ("--idx", "0")],
 )
 def test_a_selection_shows_its_blocks_as_the_whole_view_shows_them(
     uneven, view, fmt, option, value

@@ -68,6 +68,10 @@ class Interrupts:
             self._unraisable(unraisable)
 
     def __enter__(self) -> Interrupts:
+        # Started with SIGINT ignored, as a shell script's `cmd &` is, the command stays
+        # deaf to it, as every Unix tool does.
+        if signal.getsignal(signal.SIGINT) == signal.SIG_IGN:
+            return self
         try:
             self._previous = signal.signal(signal.SIGINT, self._on_interrupt)
             self._installed = True

@@ -12,6 +12,7 @@ which drops write errors.
 from __future__ import annotations
 
 import argparse
+import re
 from collections.abc import Callable, Sequence
 from typing import Any, NoReturn, Protocol
 
@@ -41,6 +42,10 @@ class _PrintAction(argparse.Action):
 class Parser(argparse.ArgumentParser):
     def __init__(self, **kw: Any) -> None:
         super().__init__(allow_abbrev=False, add_help=False, **kw)
+        # Any word that starts with a minus and a digit is a value, as Python 3.14's argparse
+        # has it, so that `--blocks -1,5` and `--idx -2.5,3` parse on 3.11 to 3.13 too (they
+        # took only plain numbers); no option of this command line starts with a digit.
+        self._negative_number_matcher = re.compile(r"-\.?\d")
         self.add_argument("-h", "--help", action=_PrintAction, help="show this help and exit")
 
     def error(self, message: str) -> NoReturn:

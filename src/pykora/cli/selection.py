@@ -161,6 +161,14 @@ def chosen(args: argparse.Namespace) -> Selection | None:
     return selection
 
 
+def refused_by_raw_view(args: argparse.Namespace) -> str | None:
+    """The usage error of a selection asked of the raw view, which has no blocks."""
+    if args.view != "raw" or chosen(args) is None:
+        return None
+    option = "--blocks" if args.blocks is not None else "--idx"
+    return f"{option} picks blocks, which the raw view has not: add --as matrix or marginals"
+
+
 def blocks(selection: Selection | None, layout: Layout, name: str) -> IntArray | None:
     """The numbers of the blocks of ``layout`` that ``selection`` picks, ascending, each
     once; ``None`` for every block. A ``CliError`` names what the file does not have."""

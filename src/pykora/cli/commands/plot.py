@@ -5,6 +5,7 @@ from __future__ import annotations
 import argparse
 from pathlib import Path
 
+from pykora.cli import selection
 from pykora.cli.errors import EXIT_OK, EXIT_UNAVAILABLE, CliError, note, warn
 from pykora.cli.filesystem import write_files
 from pykora.cli.layout import find_layout
@@ -57,6 +58,7 @@ def add_arguments(plot: Parser) -> None:
         help="marginals: each block's y against its x; matrix: each block's y column against "
         "its own x column; raw: the values against their position (default: %(default)s)",
     )
+    selection.add_arguments(plot)
     plot.add_argument(
         "--dpi",
         type=integer(*DPI_RANGE),
@@ -77,7 +79,7 @@ def add_arguments(plot: Parser) -> None:
 
 
 def check(args: argparse.Namespace) -> str | None:
-    return None
+    return selection.refused_by_raw_view(args)
 
 
 def run(args: argparse.Namespace, out: Output) -> int:
@@ -92,7 +94,9 @@ def run(args: argparse.Namespace, out: Output) -> int:
 
     source = read_source(args.file)
     layout = None if args.view == "raw" else find_layout(source)
-    series, total = plot_series(source.values, layout, args.max_series)
+    chosen = selection.chosen(args)
+    blocks = None if layout is None else selection.blocks(chosen, layout, source.name)
+    series, total = plot_series(source.values, layout, args.max_series, blocks)
     padding = layout.padding if layout is not None else None
     if padding is not None:
         warn(padding.note(source.name))

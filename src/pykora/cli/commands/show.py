@@ -101,9 +101,9 @@ def add_arguments(show: Parser) -> None:
 def check(args: argparse.Namespace) -> str | None:
     if args.files.count(STDIN) > 1:
         return "standard input (-) can be read only once"
-    if args.view == "raw" and selection.chosen(args) is not None:
-        option = "--blocks" if args.blocks is not None else "--idx"
-        return f"{option} picks blocks, which the raw view has not: add --as matrix or marginals"
+    refused = selection.refused_by_raw_view(args)
+    if refused is not None:
+        return refused
     if args.format != "table":
         for option, value in (("--max-rows", args.max_rows), ("--max-cols", args.max_cols)):
             if value is not None:
