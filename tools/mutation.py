@@ -7,7 +7,8 @@ reports how many faults they caught and every one that got past them.
 Run by tools/mutation.sh, in the virtual environment it keeps under
 build/mutation/. C++ mutants come from universalmutator, Python mutants from
 cosmic-ray's operators. Mutants are written into a copy of the sources
-(build/mutation/tree), never into the checkout; the package is built from
+(build/mutation/tree), never into the checkout, and the checks run there too,
+so that the checkout can be worked on during a run; the package is built from
 that copy into the environment once, and each C++ mutant rebuilds only the
 objects its file goes into. A mutant that compiles to the same modules and
 programs as the original is equivalent and is not run; one that does not
@@ -300,7 +301,8 @@ def python_mutants(path):
 def run_checks(mutant, checks):
     env = dict(os.environ, PYTHONDONTWRITEBYTECODE="1")
     for check in checks:
-        ok = quiet(check.argv, timeout=max(60.0, 3 * check.seconds), env={**env, **check.env})
+        ok = quiet(check.argv, cwd=TREE, timeout=max(60.0, 3 * check.seconds),
+                   env={**env, **check.env})  # fmt: skip
         if ok is None:
             return "timeout", check.name
         if not ok:
@@ -334,7 +336,7 @@ def timed_baseline(checks):
     env = dict(os.environ, PYTHONDONTWRITEBYTECODE="1")
     for check in checks:
         began = time.monotonic()
-        if not quiet(check.argv, env={**env, **check.env}):
+        if not quiet(check.argv, cwd=TREE, env={**env, **check.env}):
             sys.exit(f"{check.name} fails without mutants: see {WORK / 'last.log'}")
         check.seconds = time.monotonic() - began
         print(f"  {check.name}: passes in {check.seconds:.0f} s", flush=True)
