@@ -7,7 +7,8 @@ reports how many faults they caught and every one that got past them.
 Run by tools/mutation.sh, in the virtual environment it keeps under
 build/mutation/. C++ mutants come from universalmutator, Python mutants from
 cosmic-ray's operators. Mutants are written into a copy of the sources
-(build/mutation/tree), never into the checkout; the package is built from
+(build/mutation/tree), never into the checkout, and the checks run there too,
+so that the checkout can be worked on during a run; the package is built from
 that copy into the environment once, and each C++ mutant rebuilds only the
 objects its file goes into. A mutant that compiles to the same modules and
 programs as the original is equivalent and is not run; one that does not
@@ -58,12 +59,34 @@ def pytest(*paths, seed):
     return Check(f"pytest {' '.join(paths)}", [*PYTEST, f"--hypothesis-seed={seed}", *paths])
 
 
+# The tests of each extension module's Python face. The stubs' test reads every
+# native module's signatures and docstrings; the command line's tests are
+# where the layout's summary and the text writers' output are checked.
+MODULE_TESTS = {
+    "binary": ["tests/binary", "tests/test_call_sequences.py", "tests/test_stubs.py"],
+    "options": ["tests/options", "tests/test_call_sequences.py", "tests/test_stubs.py"],
+    "layout": ["tests/layout", "tests/test_stubs.py", "tests/cli"],
+    "text": ["tests/text", "tests/test_stubs.py", "tests/cli"],
+}
+# The modules each file of the core goes into (any other: all of them).
+CORE_USERS = {
+    "file_reader": ["binary"],
+    "vector_blocks": ["binary", "layout"],
+    "vector_summary": ["layout"],
+    "option_table": ["options"],
+    "float_text": ["text"],
+    "view_text": ["text"],
+}
+
+
+def tests_of(modules):
+    """The module tests of `modules`, each path once, the command line's last (the slowest)."""
+    paths = dict.fromkeys(p for m in modules for p in MODULE_TESTS[m])
+    return sorted(paths, key=lambda p: p == "tests/cli")
+
+
 def checks_for(path, seed):
     """The checks that guard `path`, cheapest first: (tests, then what CI adds)."""
-    # The stubs' test reads every native module's signatures and docstrings.
-    binary = ["tests/binary", "tests/test_call_sequences.py", "tests/test_stubs.py"]
-    options = ["tests/options", "tests/test_call_sequences.py", "tests/test_stubs.py"]
-    layout = ["tests/layout", "tests/test_stubs.py", "tests/cli"]
     leaks = Check("leak check", [sys.executable, "-m", "tools.leak_check", "--calls", "2000"])
     reader = pytest("tests/binary/test_binary_reader.py", "tests/binary/test_binary_hostile.py",
                     seed=seed).argv  # fmt: skip
@@ -73,17 +96,16 @@ def checks_for(path, seed):
         for errno in ("ENOSYS", "EPERM")
     ]  # fmt: skip
     ctest = Check("C++ core checks", ["ctest", "--test-dir", str(CORE), "--output-on-failure"])
+    folder, stem = Path(path).parent.name, Path(path).stem
     if path.startswith("native/core/"):
-        tests = [ctest, pytest("tests/binary", "tests/layout", "tests/options", seed=seed)]
+        tests = [ctest, pytest(*tests_of(CORE_USERS.get(stem, MODULE_TESTS)), seed=seed)]
         return tests + (statx if "file_reader" in path else [])
-    if path.startswith("native/binary/"):
-        return [pytest(*binary, seed=seed), leaks] + (statx if "reader" in path else [])
-    if path.startswith("native/options/"):
-        return [pytest(*options, seed=seed), leaks]
-    if path.startswith("native/layout/"):
-        return [pytest(*layout, seed=seed), leaks]
-    if path.startswith("native/"):
-        return [pytest(*binary, "tests/options", "tests/layout", seed=seed), leaks]
+    if path.startswith("native/") and folder in MODULE_TESTS:
+        checks = [pytest(*tests_of([folder]), seed=seed), leaks]
+        return checks + (statx if folder == "binary" and "reader" in path else [])
+    if path.startswith("native/"):  # what the modules share
+        shared = ["tests/test_native_modules.py", *tests_of(MODULE_TESTS)]
+        return [pytest(*dict.fromkeys(shared), seed=seed), leaks]
     if path.startswith("src/pykora/cli/"):
         return [pytest("tests/cli", seed=seed)]
     return [pytest("tests", seed=seed)]
@@ -221,6 +243,38 @@ def cpp_mutants(path):
             yield Mutant(path, *place, source=text)
 
 
+class _Unannotated(ast.NodeTransformer):
+    """Drops the annotations of a module whose annotations are never evaluated, and
+    what it imports and defines for them alone (under ``if TYPE_CHECKING:``)."""
+
+    def visit_If(self, node):
+        if isinstance(node.test, ast.Name) and node.test.id == "TYPE_CHECKING":
+            node.body = [ast.Pass()]
+        return self.generic_visit(node)
+
+    def visit_arg(self, node):
+        node.annotation = None
+        return node
+
+    def visit_FunctionDef(self, node):
+        node.returns = None
+        return self.generic_visit(node)
+
+    visit_AsyncFunctionDef = visit_FunctionDef
+
+    def visit_AnnAssign(self, node):
+        node.annotation = ast.Constant(None)
+        return self.generic_visit(node)
+
+
+def meaning(text, lazy):
+    """What Python runs of `text`: its syntax tree, without the annotations when they
+    are `lazy` (postponed by `from __future__ import annotations`, so that a mutant
+    of one changes only a string no code reads)."""
+    tree = ast.parse(text)
+    return ast.dump(_Unannotated().visit(tree) if lazy else tree)
+
+
 def python_mutants(path):
     from cosmic_ray.commands.init import _all_work_items
     from cosmic_ray.mutating import mutate_code
@@ -228,10 +282,16 @@ def python_mutants(path):
 
     text = (TREE / path).read_text()
     original = text.splitlines()
+    lazy = "from __future__ import annotations" in text
     for item in _all_work_items([TREE / path], {}):
         for spec in item.mutations:
             mutated = mutate_code(text, get_operator(spec.operator_name)(), spec.occurrence)
-            if mutated is None or ast.dump(ast.parse(mutated)) == ast.dump(ast.parse(text)):
+            if mutated is None:
+                continue
+            try:  # an operator may write what does not parse, as `not n := f()`
+                if meaning(mutated, lazy) == meaning(text, lazy):
+                    continue
+            except SyntaxError:
                 continue
             place = changed_line(original, mutated.splitlines())
             if place is not None:
@@ -241,7 +301,8 @@ def python_mutants(path):
 def run_checks(mutant, checks):
     env = dict(os.environ, PYTHONDONTWRITEBYTECODE="1")
     for check in checks:
-        ok = quiet(check.argv, timeout=max(60.0, 3 * check.seconds), env={**env, **check.env})
+        ok = quiet(check.argv, cwd=TREE, timeout=max(60.0, 3 * check.seconds),
+                   env={**env, **check.env})  # fmt: skip
         if ok is None:
             return "timeout", check.name
         if not ok:
@@ -275,7 +336,7 @@ def timed_baseline(checks):
     env = dict(os.environ, PYTHONDONTWRITEBYTECODE="1")
     for check in checks:
         began = time.monotonic()
-        if not quiet(check.argv, env={**env, **check.env}):
+        if not quiet(check.argv, cwd=TREE, env={**env, **check.env}):
             sys.exit(f"{check.name} fails without mutants: see {WORK / 'last.log'}")
         check.seconds = time.monotonic() - began
         print(f"  {check.name}: passes in {check.seconds:.0f} s", flush=True)
