@@ -481,8 +481,21 @@ class Terminal(io.StringIO):
     # Output on the terminal itself: a progress line would land among its lines.
     + [(Terminal, Terminal, False)],
 )
+@pytest.mark.parametrize(
+    "args, files, line",
+    [
+        (["show", "uneven.dat", "uneven.dat", "--as", "marginals", "--format", "csv"], 2)
+        + (r"[\d.]+ (bytes|kB) written in \d+ s",),
+        pytest.param(
+            ["plot", "uneven.dat", "-o", "out.png", "--max-series", "49"],
+            1,
+            r"drawing 49 series, \d+ s",
+            marks=needs_matplotlib,
+        ),  # fmt: skip
+    ],
+)
 def test_a_long_run_shows_one_progress_line_and_erases_it(
-    uneven, monkeypatch, stderr, stdout, drawn
+    uneven, monkeypatch, stderr, stdout, drawn, args, files, line
 ):
     from pykora.cli import progress
 
@@ -490,23 +503,23 @@ def test_a_long_run_shows_one_progress_line_and_erases_it(
     monkeypatch.setattr(progress, "INTERVAL", 0.0)
     monkeypatch.chdir(uneven.parent)
     err, out = stderr(), stdout()
-    args = ["show", "uneven.dat", "uneven.dat", "--as", "marginals", "--format", "csv"]
     with contextlib.redirect_stdout(out), contextlib.redirect_stderr(err):
         assert main(args) == 0
     text = err.getvalue()
     parts = re.split(r"[\r\n]", text)
     # The padding's note of each file, each at the start of a line of its own.
     note = "pykora: warning: uneven.dat: block 60 (idx 99) declares 30 pairs"
-    assert [part[: len(note)] for part in parts if "warning" in part] == [note] * 2
-    assert len(re.findall(r"(?:^|[\r\n])" + re.escape(note), text)) == 2
-    shown = [part for part in parts if part.strip() and "warning" not in part]
+    assert [part[: len(note)] for part in parts if "warning" in part] == [note] * files
+    assert len(re.findall(r"(?:^|[\r\n])" + re.escape(note), text)) == files
+    said = ("pykora: warning: ", "pykora: note: ")  # lines of their own, not progress
+    shown = [part for part in parts if part.strip() and not part.startswith(said)]
     assert bool(shown) == drawn
     for part in shown:
-        assert re.fullmatch(r"pykora: uneven.dat: [\d.]+ (bytes|kB) written in \d+ s *", part)
+        assert re.fullmatch(rf"pykora: uneven.dat: {line} *", part)
     # Erased before each note and at the end: spaces over the whole line, then a return.
     blank = [i for i, part in enumerate(parts) if part and not part.strip()]
-    assert len(blank) == 2 * drawn
+    assert len(blank) == files * drawn
     for i in blank:  # as wide as the line it erases
-        drawn_before = [p for p in parts[:i] if p.strip() and "warning" not in p]
+        drawn_before = [p for p in parts[:i] if p.strip() and not p.startswith(said)]
         assert len(parts[i]) >= len(drawn_before[-1].rstrip())
     assert text.endswith("\r" if drawn else "\n")

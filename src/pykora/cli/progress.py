@@ -10,13 +10,15 @@ shows nothing.
 
 A command reports as it goes (``update``) and clears the line before it says
 anything else on stderr (``clear``, also on leaving a ``with`` block);
-``Written`` reports what is written to an output.
+``Written`` reports what is written to an output, and ``Ticking`` redraws the line
+from a second thread while work that reports nothing runs.
 """
 
 from __future__ import annotations
 
 import os
 import sys
+import threading
 import time
 from collections.abc import Callable
 from typing import TextIO
@@ -89,6 +91,36 @@ class Progress:
         except (OSError, ValueError):  # stderr is gone: nowhere to show progress
             self.on = False
             self._drawn = 0
+
+
+class Ticking:
+    """While in effect, a second thread redraws ``progress`` with ``text`` a few times a
+    second: for work that cannot report as it goes, as matplotlib drawing an image. The
+    line is erased on leaving, after the thread has stopped."""
+
+    def __init__(self, progress: Progress, text: Callable[[], str]) -> None:
+        self.progress = progress
+        self.text = text
+        self._stop = threading.Event()
+        self._thread: threading.Thread | None = None
+
+    def _tick(self) -> None:
+        while True:
+            self.progress.update(self.text)
+            if self._stop.wait(max(INTERVAL, 0.01)):
+                return
+
+    def __enter__(self) -> Ticking:
+        if self.progress.on:
+            self._thread = threading.Thread(target=self._tick, name="progress", daemon=True)
+            self._thread.start()
+        return self
+
+    def __exit__(self, *exc: object) -> None:
+        if self._thread is not None:
+            self._stop.set()
+            self._thread.join()
+        self.progress.clear()
 
 
 def size_text(count: int) -> str:

@@ -20,6 +20,7 @@ from pykora.cli.plotting import (
     legend_named,
     plot_series,
 )
+from pykora.cli.progress import Progress, Ticking
 from pykora.cli.source import read_source
 
 NAME = "plot"
@@ -92,6 +93,7 @@ def run(args: argparse.Namespace, out: Output) -> int:
         ) from None
     fmt = image_format(args.output, FigureCanvasAgg.get_supported_filetypes())
 
+    progress = Progress()  # shown once the whole command has run about a second
     source = read_source(args.file)
     layout = None if args.view == "raw" else find_layout(source)
     chosen = selection.chosen(args)
@@ -123,7 +125,9 @@ def run(args: argparse.Namespace, out: Output) -> int:
         x=args.xlabel if args.xlabel is not None else "index" if raw else "x",
         y=args.ylabel if args.ylabel is not None else "value" if raw else "y",
     )
-    image = draw(series, labels, fmt, args.dpi, args.output)
+    drawing = f"pykora: {source.name}: drawing {len(series):,} series"
+    with Ticking(progress, lambda: f"{drawing}, {progress.elapsed():.0f} s"):
+        image = draw(series, labels, fmt, args.dpi, args.output)
     write_files({args.output: image}, replace=True)
     out.write(f"{args.output}\n")
     return EXIT_OK
