@@ -255,7 +255,14 @@ CASES = [
         [VECTOR],
     ),
     ("text marginals table", drained(text.marginals_table, VECTOR, TEXT_LAYOUT, None, 4), []),
-    ("text labels", once(text.labels, VECTOR), [VECTOR]),
+    ("text block names", once(text.block_names, [0, 3], VECTOR[:2]), [VECTOR]),
+    ("text column names", once(text.column_names, 3, [0, 5, 6]), []),
+    ("text aligned names", once(text.aligned_column_names, 3, [0, 5], [4, 2]), []),
+    (
+        "text bad names",
+        expect(ValueError, text.aligned_column_names, 2, [0, 5], [1, 1]),
+        [],
+    ),
     (
         "text bad widths",
         expect(ValueError, text.table_rows, VECTOR, None, None, range(2), 6, [1, 2], 3),

@@ -865,6 +865,57 @@ std::unique_ptr<ViewWriter> ViewWriter::split(const ViewInputs& in, std::size_t 
   return rest;
 }
 
+char* write_column_name(char* out, std::size_t blocks, std::uint64_t c) {
+  if (blocks == 1) {
+    *out = c == 0 ? 'x' : 'y';
+    return out + 1;
+  }
+  *out = c % 2 == 1 ? 'y' : 'x';
+  if (c == 0) {
+    return out + 1;
+  }
+  return write_integer(out + 1, static_cast<std::int64_t>((c - 1) / 2));
+}
+
+std::string aligned_column_names(std::size_t blocks, std::span<const std::int64_t> columns,
+                                 std::span<const std::int64_t> widths) {
+  std::size_t size = 0;
+  for (std::size_t j = 0; j < columns.size(); ++j) {
+    size += 2 + std::max<std::size_t>(kMaxColumnName, static_cast<std::size_t>(widths[j]));
+  }
+  std::string text(size, ' ');
+  char* const begin = text.data();
+  char* out = begin;
+  for (std::size_t j = 0; j < columns.size(); ++j) {
+    if (j != 0) {
+      out += 2;  // the spaces the string was made of
+    }
+    char name[kMaxColumnName];
+    const char* end = write_column_name(name, blocks, static_cast<std::uint64_t>(columns[j]));
+    out = write_right(out, name, end, widths[j]);
+  }
+  text.resize(static_cast<std::size_t>(out - begin));
+  return text;
+}
+
+std::string block_names(std::span<const std::int64_t> blocks, std::span<const double> idx) {
+  constexpr std::size_t kMaxName = kMaxIntegerText + kMaxFloatText + 9;  // ", k (idx i)"
+  std::string text(blocks.size() * kMaxName, ' ');
+  char* const begin = text.data();
+  char* out = begin;
+  for (std::size_t j = 0; j < blocks.size(); ++j) {
+    if (j != 0) {
+      out = copy_text(out, ", ");
+    }
+    out = write_integer(out, blocks[j]);
+    out = copy_text(out, " (idx ");
+    out = write_idx_label(out, idx[j]);
+    *out++ = ')';
+  }
+  text.resize(static_cast<std::size_t>(out - begin));
+  return text;
+}
+
 std::size_t table_columns(const ViewInputs& in, CellSource source) {
   return source == CellSource::kValues ? 1 : source_count(in);
 }

@@ -191,6 +191,25 @@ ViewError table_widths(const ViewInputs& in, CellSource source, std::uint64_t fi
                        std::uint64_t rows, std::size_t first_column, int precision,
                        std::span<std::int64_t> widths);
 
+// The most characters a matrix column's name takes: "y" and a block number.
+inline constexpr std::size_t kMaxColumnName = 21;
+
+// The name of column `c` of the dense matrix of `blocks` blocks: "x" and "y"
+// for a single block; else "x" for column 0, then "y<k>" and "x<k>" for
+// block k's columns 2k + 1 and 2k + 2. Returns the end of the text.
+char* write_column_name(char* out, std::size_t blocks, std::uint64_t c);
+
+// The names of the columns `columns` (none negative), each right-aligned in
+// its width of `widths` (of the same size) and joined by two spaces: a
+// header line of a matrix table, but for its row label.
+std::string aligned_column_names(std::size_t blocks, std::span<const std::int64_t> columns,
+                                 std::span<const std::int64_t> widths);
+
+// The blocks `blocks` named as a matrix table's legend names them, "k (idx
+// i)", joined by ", "; idx[j] is block blocks[j]'s idx, written as
+// write_idx_label writes it.
+std::string block_names(std::span<const std::int64_t> blocks, std::span<const double> idx);
+
 // How a table's lines are laid out.
 struct TableShape {
   std::vector<std::int64_t> widths;  // of each column

@@ -144,10 +144,23 @@ constexpr const char kCellsDoc[] =
     "    a precision from 1 to 17. NaN, inf and -inf are ``NaN``, ``inf`` and ``-inf``.\n"
     "    ";
 
-constexpr const char kLabelsDoc[] =
-    "How each idx of ``values`` names its block, as a list: an integral idx below 1e16 in\n"
-    "    magnitude as its integer (\"-0\" for -0.0), any other as ``repr`` writes it, NaN,\n"
-    "    inf and -inf as ``NaN``, ``inf`` and ``-inf``.\n"
+constexpr const char kColumnNamesDoc[] =
+    "The names of the columns ``columns`` (positions) of the dense matrix of ``n_blocks``\n"
+    "    blocks, as a list: ``x`` and ``y`` for a single block; else ``x`` for column 0, then\n"
+    "    ``y<k>`` and ``x<k>`` for block k's columns 2k + 1 and 2k + 2.\n"
+    "    ";
+
+constexpr const char kAlignedColumnNamesDoc[] =
+    "The names of the columns ``columns`` of the dense matrix of ``n_blocks`` blocks, each\n"
+    "    right-aligned in its width of ``widths``, joined by two spaces: a matrix table's\n"
+    "    header but for its row label.\n"
+    "    ";
+
+constexpr const char kBlockNamesDoc[] =
+    "The blocks ``blocks`` named as a matrix table's legend names them, ``k (idx i)``,\n"
+    "    joined by ``\", \"``: ``idx`` holds each block's idx, written exactly: an integral idx\n"
+    "    below 1e16 in magnitude as its integer (\"-0\" for -0.0), any other as ``repr`` writes\n"
+    "    it, NaN, inf and -inf as ``NaN``, ``inf`` and ``-inf``.\n"
     "    ";
 
 constexpr const char kTableWidthsDoc[] =
@@ -539,17 +552,55 @@ PyObject* marginals_table(Function* self, PyObject* const* args, Py_ssize_t, PyO
   return chunks_of(self, std::move(source), core::marginals_table(precision_of(args[3])));
 }
 
-PyObject* labels(Function*, PyObject* const* args, Py_ssize_t, PyObject*) {
-  Object array = converted(args[0], NPY_DOUBLE, 0, 0);
-  const std::span<const double> values = span_of<double>(array);
-  Object texts = Object::steal(PyList_New(static_cast<Py_ssize_t>(values.size())));
-  char text[core::kMaxFloatText];
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    const char* end = core::write_idx_label(text, values[i]);
-    PyList_SET_ITEM(texts.get(), static_cast<Py_ssize_t>(i),
+// The matrix's column count and the columns asked for, each one of its columns.
+std::pair<std::size_t, Object> matrix_columns(PyObject* n_blocks, PyObject* columns) {
+  const auto blocks =
+      static_cast<std::size_t>(bounded_int(n_blocks, "n_blocks", 0, core::kMaxDeclared, 0));
+  const auto count = static_cast<long long>(core::matrix_column_count(blocks));
+  return {blocks, bounded_ints(columns, "columns", 0, count - 1)};
+}
+
+PyObject* column_names(Function*, PyObject* const* args, Py_ssize_t, PyObject*) {
+  auto [blocks, columns] = matrix_columns(args[0], args[1]);
+  const auto positions = span_of<std::int64_t>(columns);
+  Object names = Object::steal(PyList_New(static_cast<Py_ssize_t>(positions.size())));
+  char text[core::kMaxColumnName];
+  for (std::size_t j = 0; j < positions.size(); ++j) {
+    const char* end =
+        core::write_column_name(text, blocks, static_cast<std::uint64_t>(positions[j]));
+    PyList_SET_ITEM(names.get(), static_cast<Py_ssize_t>(j),
                     ascii_text(text, static_cast<std::size_t>(end - text)).release());
   }
-  return texts.release();
+  return names.release();
+}
+
+PyObject* aligned_column_names(Function*, PyObject* const* args, Py_ssize_t, PyObject*) {
+  auto [blocks, columns] = matrix_columns(args[0], args[1]);
+  Object widths = bounded_ints(args[2], "widths", 0, core::kMaxWidth);
+  const auto positions = span_of<std::int64_t>(columns);
+  const auto given = span_of<std::int64_t>(widths);
+  if (given.size() != positions.size()) {
+    PyErr_Format(PyExc_ValueError,
+                 "widths must hold one width for each of the %zu columns, not %zu",
+                 positions.size(), given.size());
+    throw PythonError{};
+  }
+  const std::string text = core::aligned_column_names(blocks, positions, given);
+  return ascii_text(text.data(), text.size()).release();
+}
+
+PyObject* block_names(Function*, PyObject* const* args, Py_ssize_t, PyObject*) {
+  Object blocks = converted(args[0], NPY_INT64, 1, 1);
+  Object idx = converted(args[1], NPY_DOUBLE, 1, 1);
+  const auto numbers = span_of<std::int64_t>(blocks);
+  const auto values = span_of<double>(idx);
+  if (numbers.size() != values.size()) {
+    PyErr_Format(PyExc_ValueError, "idx must hold one value for each of the %zu blocks, not %zu",
+                 numbers.size(), values.size());
+    throw PythonError{};
+  }
+  const std::string text = core::block_names(numbers, values);
+  return ascii_text(text.data(), text.size()).release();
 }
 
 // ---------------------------------------------------------------------------
@@ -567,7 +618,9 @@ constexpr const char* kTableWidthsParams[] = {"values", "layout", "columns", "ro
 constexpr const char* kTableRowsParams[] = {"values",    "layout", "columns",     "rows",
                                             "precision", "widths", "label_width", "gaps"};
 constexpr const char* kMarginalsTableParams[] = {"values", "layout", "blocks", "precision"};
-constexpr const char* kLabelsParams[] = {"values"};
+constexpr const char* kColumnNamesParams[] = {"n_blocks", "columns"};
+constexpr const char* kBlockNamesParams[] = {"blocks", "idx"};
+constexpr const char* kAlignedColumnNamesParams[] = {"n_blocks", "columns", "widths"};
 
 constexpr const char kLayoutType[] =
     "tuple[NDArray[int64], NDArray[float64], NDArray[int64], NDArray[int64]]";
@@ -609,7 +662,12 @@ constexpr Annotation kTableRowsAnnotations[] = {
     {"values", "ArrayLike"}, {"layout", kTableLayoutType}, {"columns", "ArrayLike | None"},
     {"rows", "range"},       {"precision", "int | None"},  {"widths", "ArrayLike"},
     {"label_width", "int"},  {"gaps", "ArrayLike | None"}, {"return", "Iterator[str]"}};
-constexpr Annotation kLabelsAnnotations[] = {{"values", "ArrayLike"}, {"return", "list[str]"}};
+constexpr Annotation kBlockNamesAnnotations[] = {
+    {"blocks", "ArrayLike"}, {"idx", "ArrayLike"}, {"return", "str"}};
+constexpr Annotation kColumnNamesAnnotations[] = {
+    {"n_blocks", "int"}, {"columns", "ArrayLike"}, {"return", "list[str]"}};
+constexpr Annotation kAlignedColumnNamesAnnotations[] = {
+    {"n_blocks", "int"}, {"columns", "ArrayLike"}, {"widths", "ArrayLike"}, {"return", "str"}};
 constexpr Annotation kMarginalsTableAnnotations[] = {{"values", "ArrayLike"},
                                                      {"layout", kLayoutType},
                                                      {"blocks", "ArrayLike | None"},
@@ -683,12 +741,24 @@ constexpr FunctionDef kFunctions[] = {
      .required = 2,
      .annotations = kMarginalsTableAnnotations,
      .impl = marginals_table},
-    {.name = "labels",
-     .doc = kLabelsDoc,
-     .params = kLabelsParams,
-     .required = 1,
-     .annotations = kLabelsAnnotations,
-     .impl = labels},
+    {.name = "column_names",
+     .doc = kColumnNamesDoc,
+     .params = kColumnNamesParams,
+     .required = 2,
+     .annotations = kColumnNamesAnnotations,
+     .impl = column_names},
+    {.name = "aligned_column_names",
+     .doc = kAlignedColumnNamesDoc,
+     .params = kAlignedColumnNamesParams,
+     .required = 3,
+     .annotations = kAlignedColumnNamesAnnotations,
+     .impl = aligned_column_names},
+    {.name = "block_names",
+     .doc = kBlockNamesDoc,
+     .params = kBlockNamesParams,
+     .required = 2,
+     .annotations = kBlockNamesAnnotations,
+     .impl = block_names},
 };
 
 void module_body(PyObject* module) {

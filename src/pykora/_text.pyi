@@ -104,6 +104,18 @@ def marginals_table(
     """Each block's line ``block k (idx i): n rows`` after a blank line, then, for a block
     with pairs, its table ``row x y`` with columns as wide as its own cells."""
 
-def labels(values: ArrayLike) -> list[str]:
-    """How each idx names its block: an integral idx below 1e16 in magnitude as its integer
-    ("-0" for -0.0), any other as ``repr`` writes it; NaN, inf and -inf bare."""
+def column_names(n_blocks: int, columns: ArrayLike) -> list[str]:
+    """The names of the columns ``columns`` (positions) of the dense matrix of ``n_blocks``
+    blocks, as a list: ``x`` and ``y`` for a single block; else ``x`` for column 0, then
+    ``y<k>`` and ``x<k>`` for block k's columns 2k + 1 and 2k + 2."""
+
+def aligned_column_names(n_blocks: int, columns: ArrayLike, widths: ArrayLike) -> str:
+    """The names of the columns ``columns`` of the dense matrix of ``n_blocks`` blocks, each
+    right-aligned in its width of ``widths``, joined by two spaces: a matrix table's
+    header but for its row label."""
+
+def block_names(blocks: ArrayLike, idx: ArrayLike) -> str:
+    """The blocks ``blocks`` named as a matrix table's legend names them, ``k (idx i)``,
+    joined by ``", "``: ``idx`` holds each block's idx, written exactly: an integral idx
+    below 1e16 in magnitude as its integer ("-0" for -0.0), any other as ``repr`` writes
+    it, NaN, inf and -inf as ``NaN``, ``inf`` and ``-inf``."""

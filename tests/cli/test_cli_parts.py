@@ -47,6 +47,20 @@ def test_cells_are_those_of_the_whole_matrix_padding_and_all(values, data):
         r0, r1 = sorted(data.draw(st.lists(st.integers(0, n_rows), min_size=2, max_size=2)))
         got = cells.gather(vec, layout, column_sources(span, layout.n_blocks), r0, r1)
         assert np.array_equal(bits(got), bits(whole[r0:r1, span.start : span.stop]))
+        # Named as kora_interpret_vector lays the columns out, whatever their widths.
+        names = ColumnNames(layout.n_blocks)
+        plain = [plain_column_name(layout.n_blocks, c) for c in span]
+        assert names[span.start : span.stop] == plain == [names[c] for c in span]
+        widths = data.draw(st.lists(st.integers(0, 12), min_size=len(span), max_size=len(span)))
+        aligned = names.aligned(span, np.array(widths, np.int64))
+        assert aligned == "  ".join(map(str.rjust, plain, widths))
+
+
+def plain_column_name(n_blocks, c):
+    """Column c of the matrix: block k's y and x are columns 2k + 1 and 2k + 2."""
+    if n_blocks == 1:
+        return "xy"[c]
+    return "x" if c == 0 else f"{'xy'[c % 2]}{(c - 1) // 2}"
 
 
 def plain_description(values):
@@ -115,6 +129,9 @@ def test_info_counts_what_the_decoders_would_decode(values):
 )
 def test_block_labels_name_exactly_one_idx(idx, text):
     assert numbers.idx_text(idx) == text
+    assert cells.block_names(np.array([7, 2**62]), np.array([idx, idx])) == (
+        f"7 (idx {text}), {2**62} (idx {text})"
+    )
     assert bits(float(text)) == bits(idx) or idx != idx
 
 

@@ -58,11 +58,12 @@ def gather(values: FloatArray, layout: Layout, sources: IntArray, r0: int, r1: i
     return _text.column_values(values, layout.arrays, sources, range(r0, r1))
 
 
-def labels(idx: FloatArray) -> list[str]:
-    """How each idx of ``idx`` names its block, as ``numbers.idx_text`` names one."""
+def block_names(blocks: IntArray, idx: FloatArray) -> str:
+    """The blocks ``blocks``, whose idx are ``idx``, as a matrix table's legend names
+    them: "k (idx i)", joined by ", "."""
     from pykora import _text
 
-    return _text.labels(idx)
+    return _text.block_names(blocks, idx)
 
 
 def pair_sources(k: int) -> IntArray:

@@ -151,22 +151,26 @@ class ColumnNames(Sequence[str]):
     def __getitem__(self, index: slice) -> list[str]: ...
 
     def __getitem__(self, index: int | slice) -> str | list[str]:
+        import numpy as np
+
+        from pykora import _text
+
         if isinstance(index, slice):
-            start, stop, step = index.indices(self.n_columns)
-            if self.n_blocks == 1 or step != 1 or start >= stop:
-                return [self[c] for c in range(start, stop, step)]
-            # Columns 1 + 2k and 2 + 2k are block k's: named a block at a time, which is
-            # what a header of millions of columns costs.
-            first, last = (max(start, 1) - 1) // 2, (stop - 2) // 2
-            names = " ".join(map("y{0} x{0}".format, range(first, last + 1))).split(" ")
-            skip = max(start, 1) - (1 + 2 * first)
-            return ["x"] * (start == 0) + names[skip : skip + stop - max(start, 1)]
+            columns = np.arange(*index.indices(self.n_columns), dtype=np.int64)
+            return _text.column_names(self.n_blocks, columns)
         if not -self.n_columns <= index < self.n_columns:
             raise IndexError(index)
-        c = index % self.n_columns
-        if self.n_blocks == 1:
-            return "xy"[c]
-        return "x" if c == 0 else f"{'y' if c % 2 else 'x'}{(c - 1) // 2}"
+        (name,) = _text.column_names(self.n_blocks, [index % self.n_columns])
+        return name
+
+    def aligned(self, columns: range, widths: IntArray) -> str:
+        """The names of ``columns``, each right-aligned in its width, two spaces apart."""
+        import numpy as np
+
+        from pykora import _text
+
+        positions = np.arange(columns.start, columns.stop, dtype=np.int64)
+        return _text.aligned_column_names(self.n_blocks, positions, widths)
 
 
 class ChosenNames(Sequence[str]):
@@ -185,9 +189,18 @@ class ChosenNames(Sequence[str]):
     def __getitem__(self, index: slice) -> list[str]: ...
 
     def __getitem__(self, index: int | slice) -> str | list[str]:
+        from pykora import _text
+
         if isinstance(index, slice):
-            return [self.names[c] for c in self.columns[index].tolist()]
+            return _text.column_names(self.names.n_blocks, self.columns[index])
         return self.names[int(self.columns[index])]
+
+    def aligned(self, columns: range, widths: IntArray) -> str:
+        """The names of ``columns``, each right-aligned in its width, two spaces apart."""
+        from pykora import _text
+
+        positions = self.columns[columns.start : columns.stop]
+        return _text.aligned_column_names(self.names.n_blocks, positions, widths)
 
 
 @dataclass(frozen=True)

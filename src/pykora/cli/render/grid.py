@@ -10,13 +10,12 @@ formatted to find the widths.
 
 from __future__ import annotations
 
-import itertools
-from collections.abc import Iterable, Sequence
+from collections.abc import Callable, Iterable, Sequence
 from typing import TYPE_CHECKING
 
 from pykora.cli.cells import CHUNK, Table, chunks
 from pykora.cli.output import Writer
-from pykora.cli.view import Shown, count_shown, gap_positions
+from pykora.cli.view import ChosenNames, ColumnNames, Shown, gap_positions
 
 if TYPE_CHECKING:
     from pykora.cli.source import IntArray
@@ -37,12 +36,12 @@ def write_table(
         out.write("  ".join(cells).rstrip() + "\n")
 
 
-def _shown_names(headers: Sequence[str], columns: Shown) -> Iterable[list[str]]:
-    """The names of the columns shown, a chunk at a time."""
+def _runs(columns: Shown) -> Iterable[range]:
+    """The columns shown, a chunk at a time (a row may hold millions), in order."""
     for item in columns:
         if item is not None:
             for c0, c1 in chunks(item, CHUNK):
-                yield list(headers[c0:c1])
+                yield range(c0, c1)
 
 
 def _widths(headers: Sequence[str], columns: Shown, least: int) -> IntArray:
@@ -51,32 +50,42 @@ def _widths(headers: Sequence[str], columns: Shown, least: int) -> IntArray:
 
     found = [
         np.fromiter(map(len, names), np.int64, len(names))
-        for names in _shown_names(headers, columns)
+        for names in (headers[run.start : run.stop] for run in _runs(columns))
     ]
     widths = np.concatenate(found) if found else np.zeros(0, np.int64)
     return np.maximum(widths, least)
 
 
-def _line(
-    out: Writer, first: str, texts: Iterable[list[str]], widths: IntArray, gaps: list[int]
-) -> None:
-    """One line: ``first``, then each text right-aligned in its column, "..." columns before
-    the columns ``gaps``; written a chunk of columns at a time (a row may hold millions)."""
+#: The cells of a run of columns, each right-aligned in its width, two spaces apart.
+Aligned = Callable[[range, "IntArray"], str]
+
+
+def _aligned_names(headers: Sequence[str]) -> Aligned:
+    """The header's names of a run of columns, aligned; the matrix's natively."""
+    if isinstance(headers, (ColumnNames, ChosenNames)):
+        return headers.aligned
+    return lambda run, widths: "  ".join(
+        map(str.rjust, headers[run.start : run.stop], widths.tolist())
+    )
+
+
+def _aligned_dots(run: range, widths: IntArray) -> str:
+    return "  ".join(["...".rjust(width) for width in widths.tolist()])
+
+
+def _line(out: Writer, first: str, columns: Shown, aligned: Aligned, widths: IntArray) -> None:
+    """One line: ``first``, then the cells ``aligned`` makes of the columns shown, and a
+    "..." column where ``columns`` leaves some out; written a chunk of columns at a time."""
     out.write(first)
     at = 0
-    for part in texts:
-        stop = at + len(part)
-        pieces: list[Iterable[str]] = []
-        for gap in [g for g in gaps if at <= g < stop]:
-            pieces.append(map(str.rjust, part[: gap - at], widths[at:gap].tolist()))
-            pieces.append(["..."])
-            part, at = part[gap - at :], gap
-        pieces.append(map(str.rjust, part, widths[at:stop].tolist()))
-        aligned = list(itertools.chain.from_iterable(pieces))
-        if aligned:
-            out.write("  " + "  ".join(aligned))
-        at = stop
-    out.write("  ..." * gaps.count(at) + "\n")
+    for item in columns:
+        if item is None:
+            out.write("  ...")
+            continue
+        for run in _runs([item]):
+            out.write("  " + aligned(run, widths[at : at + len(run)]))
+            at += len(run)
+    out.write("\n")
 
 
 def write_grid(
@@ -102,12 +111,10 @@ def write_grid(
         if held and widths.size:
             widths = np.maximum(widths, table.widths(held))
     gaps = gap_positions(columns)
-    _line(out, label.rjust(label_width), _shown_names(headers, columns), widths, gaps)
+    _line(out, label.rjust(label_width), columns, _aligned_names(headers), widths)
     for item in rows:
         if item is None:
-            n = count_shown(columns)
-            dots = (["..."] * (c1 - c0) for c0, c1 in chunks(range(n), CHUNK))
-            _line(out, "...".rjust(label_width), dots, widths, gaps)
+            _line(out, "...".rjust(label_width), columns, _aligned_dots, widths)
             continue
         for text in table.lines(item, widths, label_width, gaps):
             out.write(text)

@@ -56,8 +56,7 @@ def block_legend(out: Writer, shown: FileView, view: MatrixView) -> None:
         else:
             for k0, k1 in cells.chunks(range(int(run.size)), cells.CHUNK):
                 blocks = run[k0:k1]
-                named = map("{} (idx {})".format, blocks.tolist(), cells.labels(idx[blocks]))
-                out.write(between + ", ".join(named))
+                out.write(between + cells.block_names(blocks, idx[blocks]))
                 between = ", "
         between = ", "
     out.write("\n")
