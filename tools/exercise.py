@@ -240,6 +240,8 @@ CASES = [
     ("layout nan", expect(ValueError, layout.block_layout, NAN_COUNT), [NAN_COUNT]),
     ("layout inf", expect(OverflowError, layout.block_layout, INF_COUNT), [INF_COUNT]),
     ("layout unconvertible", expect(ValueError, layout.block_layout, ["x"]), []),
+    ("summary", once(layout.block_summary, VECTOR), [VECTOR]),
+    ("summary list", once(layout.block_summary, VECTOR_LIST), [VECTOR_LIST]),
     ("text raw csv", drained(text.raw_csv, VECTOR, "\u00e9,"), [VECTOR]),
     ("text raw json", drained(text.raw_json, VECTOR_LIST), [VECTOR_LIST]),
     ("text marginals csv", drained(text.marginals_csv, VECTOR, TEXT_LAYOUT, [1, 0]), [VECTOR]),
