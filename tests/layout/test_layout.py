@@ -65,8 +65,10 @@ def test_counts_beyond_the_vector_are_declared_without_padding(count, declared):
     "vec",
     [np.array([1, 2, 0.5, 3], dtype=dtype) for dtype in (object, np.longdouble, complex)]
     + [np.array(["1", "1", "0.5", "3"]), np.array([b"1", b"1", b"0.5", b"3"])]
-    + [np.array([1, 1, 2 + 3j, 0.5]), np.array(["1", "x"]), np.array([1, None], dtype=object)],
-    ids=["object", "longdouble", "complex", "str", "bytes", "imaginary", "not-a-number", "None"],
+    + [np.array([1, 1, 2 + 3j, 0.5]), np.array(["1", "x"]), np.array([1, None], dtype=object)]
+    + [np.float64(7.0), 7.0, [[1.0, 2.0], [0.5, 3.0]]],
+    ids=["object", "longdouble", "complex", "str", "bytes", "imaginary", "not-a-number", "None"]
+    + ["0-d", "scalar", "2-d"],
 )
 def test_every_array_the_decoders_convert_is_converted_alike(vec):
     with warnings.catch_warnings():
