@@ -60,13 +60,14 @@ def pytest(*paths, seed):
 
 
 # The tests of each extension module's Python face. The stubs' test reads every
-# native module's signatures and docstrings; the command line's tests are
-# where the layout's summary and the text writers' output are checked.
+# native module's signatures and docstrings; the command line's tests and the
+# pages' examples are where the layout's summary and the text writers' output
+# are checked.
 MODULE_TESTS = {
     "binary": ["tests/binary", "tests/test_call_sequences.py", "tests/test_stubs.py"],
     "options": ["tests/options", "tests/test_call_sequences.py", "tests/test_stubs.py"],
-    "layout": ["tests/layout", "tests/test_stubs.py", "tests/cli"],
-    "text": ["tests/text", "tests/test_stubs.py", "tests/cli"],
+    "layout": ["tests/layout", "tests/test_stubs.py", "tests/cli", "tests/docs"],
+    "text": ["tests/text", "tests/test_stubs.py", "tests/cli", "tests/docs"],
 }
 # The modules each file of the core goes into (any other: all of them).
 CORE_USERS = {
@@ -80,9 +81,10 @@ CORE_USERS = {
 
 
 def tests_of(modules):
-    """The module tests of `modules`, each path once, the command line's last (the slowest)."""
+    """The module tests of `modules`, each path once, the command line's and the pages' last
+    (the slowest)."""
     paths = dict.fromkeys(p for m in modules for p in MODULE_TESTS[m])
-    return sorted(paths, key=lambda p: p == "tests/cli")
+    return sorted(paths, key=lambda p: p in ("tests/cli", "tests/docs"))
 
 
 def checks_for(path, seed):
@@ -106,8 +108,8 @@ def checks_for(path, seed):
     if path.startswith("native/"):  # what the modules share
         shared = ["tests/test_native_modules.py", *tests_of(MODULE_TESTS)]
         return [pytest(*dict.fromkeys(shared), seed=seed), leaks]
-    if path.startswith("src/pykora/cli/"):
-        return [pytest("tests/cli", seed=seed)]
+    if path.startswith("src/pykora/cli/"):  # the pages' examples are its output, byte for byte
+        return [pytest("tests/cli", "tests/docs", seed=seed)]
     return [pytest("tests", seed=seed)]
 
 

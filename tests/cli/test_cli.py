@@ -470,6 +470,15 @@ def file_size_limit(size):
         )
     ]
     + [(["example", "{dir}", "--force"], "quantiles.dat", None, 0, None)]
+    + [
+        (
+            ["example", "{dir}/stream.dat/sub"],
+            "stream.dat",
+            None,
+            1,
+            "{dir}/stream.dat/sub: cannot write: Not a directory",
+        )
+    ]
     # A write beyond RLIMIT_FSIZE fails with EFBIG, as one on a full disk with ENOSPC.
     + [(["example", "{dir}"], None, 100, 1, "{dir}/quantiles.dat: cannot write: File too large")]
     + [

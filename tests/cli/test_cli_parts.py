@@ -7,6 +7,7 @@ import io
 import math
 import re
 import shlex
+import signal
 from json import loads as parse_json
 from pathlib import Path
 
@@ -16,7 +17,7 @@ from hypothesis import assume, given, settings
 from hypothesis import strategies as st
 
 from pykora.binary import kora_interpret_vector, kora_interpret_vector_list, kora_read_binary_file
-from pykora.cli import cells, main, numbers
+from pykora.cli import cells, main, numbers, source
 from pykora.cli.commands.info import describe
 from pykora.cli.layout import find_layout
 from pykora.cli.render import csv, grid, json
@@ -138,9 +139,51 @@ def test_block_labels_name_exactly_one_idx(idx, text):
 def run_main(*args):
     """(status, stdout, stderr) of the command line run in this process."""
     out, err = io.StringIO(), io.StringIO()
+    handler = signal.getsignal(signal.SIGINT)
     with contextlib.redirect_stdout(out), contextlib.redirect_stderr(err):
         status = main([str(a) for a in args])
+    assert signal.getsignal(signal.SIGINT) is handler  # left as the command line found it
     return status, out.getvalue(), err.getvalue()
+
+
+def test_a_file_longer_than_its_size_said_is_read_whole(demo, monkeypatch):
+    """A file that grew after its size was taken: the bytes beyond it are read too."""
+    real = source._open_regular
+    monkeypatch.setattr(source, "_open_regular", lambda path: (real(path)[0], 16))
+    got = source.read_source(str(demo / "marginals.dat")).values
+    assert np.array_equal(bits(got), bits(kora_read_binary_file(demo / "marginals.dat")))
+
+
+def grids(text, view):
+    """The lines of each grid of a table: the matrix's, or each block's of marginals."""
+    lines = text.splitlines()[1:]
+    if view == "matrix":
+        return [lines[1:]]  # after the legend
+    sections = "\n".join(lines).strip("\n").split("\n\n")
+    return [section.splitlines()[1:] for section in sections if section.startswith("block ")]
+
+
+def assert_aligned(text, view):
+    """Right-aligned columns: every line of a grid is as long as its header."""
+    for lines in grids(text, view):
+        assert len({len(line) for line in lines}) <= 1, lines
+
+
+@pytest.mark.parametrize("max_rows", [4, 100])
+def test_a_summarised_marginals_table_shows_rows_as_the_whole_table_does(uneven, max_rows):
+    def by_block(text):
+        titles = [line.split()[1] for line in text.splitlines() if line.startswith("block ")]
+        return dict(zip(map(int, titles), grids(text, "marginals"), strict=True))
+
+    whole = by_block(run_main("show", uneven, "--as", "marginals", "--all")[1])
+    part = run_main("show", uneven, "--as", "marginals", "--max-rows", max_rows)[1]
+    assert_aligned(part, "marginals")
+    shown = by_block(part)
+    for k, lines in shown.items():
+        rows = {line.split()[0]: line.split() for line in whole[k][1:]}
+        assert all(line.split() == rows[line.split()[0]] for line in lines[1:] if line[-1] != ".")
+    # The last block's second row holds an x without its y: shown, not taken for padding.
+    assert max_rows < 100 or "  1    7  NaN" in shown[60]
 
 
 @pytest.fixture(scope="module")
@@ -448,6 +491,7 @@ def test_a_selection_shows_its_blocks_as_the_whole_view_shows_them(
     chosen = chosen_blocks(option, value, layout.n_blocks, layout.idx.tolist())
     got = parse_json(part[1]) if fmt == "json" else part[1]
     if fmt == "table":
+        assert_aligned(part[1], view)
         summary = part[1].partition("\n")[0]
         assert f"; {len(chosen)} block{'s' * (len(chosen) != 1)} selected (" in summary
         got = restricted(part[1], view, fmt, range(layout.n_blocks))
