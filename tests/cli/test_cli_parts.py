@@ -179,6 +179,8 @@ def test_a_summarised_marginals_table_shows_rows_as_the_whole_table_does(uneven,
     part = run_main("show", uneven, "--as", "marginals", "--max-rows", max_rows)[1]
     assert_aligned(part, "marginals")
     shown = by_block(part)
+    # Row numbers below 1000: the label column is as wide as "row" and the "..." rows.
+    assert {lines[0][:4] for lines in shown.values() if lines} == {"row "}
     for k, lines in shown.items():
         rows = {line.split()[0]: line.split() for line in whole[k][1:]}
         assert all(line.split() == rows[line.split()[0]] for line in lines[1:] if line[-1] != ".")
