@@ -58,6 +58,21 @@ def gather(values: FloatArray, layout: Layout, sources: IntArray, r0: int, r1: i
     return _text.column_values(values, layout.arrays, sources, range(r0, r1))
 
 
+def column_names(n_blocks: int, columns: IntArray) -> list[str]:
+    """The names of the matrix's columns ``columns``: x, then y0, x0, y1, x1, ..."""
+    from pykora import _text
+
+    return _text.column_names(n_blocks, columns)
+
+
+def aligned_column_names(n_blocks: int, columns: IntArray, widths: IntArray) -> str:
+    """The names of the matrix's columns ``columns``, each right-aligned in its width of
+    ``widths``, two spaces apart."""
+    from pykora import _text
+
+    return _text.aligned_column_names(n_blocks, columns, widths)
+
+
 def block_names(blocks: IntArray, idx: FloatArray) -> str:
     """The blocks ``blocks``, whose idx are ``idx``, as a matrix table's legend names
     them: "k (idx i)", joined by ", "."""

@@ -153,24 +153,20 @@ class ColumnNames(Sequence[str]):
     def __getitem__(self, index: int | slice) -> str | list[str]:
         import numpy as np
 
-        from pykora import _text
-
         if isinstance(index, slice):
             columns = np.arange(*index.indices(self.n_columns), dtype=np.int64)
-            return _text.column_names(self.n_blocks, columns)
+            return cells.column_names(self.n_blocks, columns)
         if not -self.n_columns <= index < self.n_columns:
             raise IndexError(index)
-        (name,) = _text.column_names(self.n_blocks, [index % self.n_columns])
+        (name,) = cells.column_names(self.n_blocks, np.array([index % self.n_columns]))
         return name
 
     def aligned(self, columns: range, widths: IntArray) -> str:
         """The names of ``columns``, each right-aligned in its width, two spaces apart."""
         import numpy as np
 
-        from pykora import _text
-
         positions = np.arange(columns.start, columns.stop, dtype=np.int64)
-        return _text.aligned_column_names(self.n_blocks, positions, widths)
+        return cells.aligned_column_names(self.n_blocks, positions, widths)
 
 
 class ChosenNames(Sequence[str]):
@@ -189,18 +185,14 @@ class ChosenNames(Sequence[str]):
     def __getitem__(self, index: slice) -> list[str]: ...
 
     def __getitem__(self, index: int | slice) -> str | list[str]:
-        from pykora import _text
-
         if isinstance(index, slice):
-            return _text.column_names(self.names.n_blocks, self.columns[index])
+            return cells.column_names(self.names.n_blocks, self.columns[index])
         return self.names[int(self.columns[index])]
 
     def aligned(self, columns: range, widths: IntArray) -> str:
         """The names of ``columns``, each right-aligned in its width, two spaces apart."""
-        from pykora import _text
-
         positions = self.columns[columns.start : columns.stop]
-        return _text.aligned_column_names(self.names.n_blocks, positions, widths)
+        return cells.aligned_column_names(self.names.n_blocks, positions, widths)
 
 
 @dataclass(frozen=True)
