@@ -139,10 +139,14 @@ def test_block_labels_name_exactly_one_idx(idx, text):
 def run_main(*args):
     """(status, stdout, stderr) of the command line run in this process."""
     out, err = io.StringIO(), io.StringIO()
-    handler = signal.getsignal(signal.SIGINT)
-    with contextlib.redirect_stdout(out), contextlib.redirect_stderr(err):
-        status = main([str(a) for a in args])
-    assert signal.getsignal(signal.SIGINT) is handler  # left as the command line found it
+    # Ctrl-C handled as in a terminal, whatever the suite inherited, and left so.
+    inherited = signal.signal(signal.SIGINT, signal.default_int_handler)
+    try:
+        with contextlib.redirect_stdout(out), contextlib.redirect_stderr(err):
+            status = main([str(a) for a in args])
+        assert signal.getsignal(signal.SIGINT) is signal.default_int_handler
+    finally:
+        signal.signal(signal.SIGINT, inherited)
     return status, out.getvalue(), err.getvalue()
 
 
