@@ -553,6 +553,9 @@ class Terminal(io.StringIO):
     [
         (["show", "uneven.dat", "uneven.dat", "--as", "marginals", "--format", "csv"], 2)
         + (r"[\d.]+ (bytes|kB) written in \d+ s",),
+        # Under 1000 bytes, counted to the byte.
+        (["show", "tail.dat", "--as", "marginals", "--format", "csv"], 1)
+        + (r"\d+ bytes written in \d+ s",),
         pytest.param(
             ["plot", "uneven.dat", "-o", "out.png", "--max-series", "49"],
             1,
@@ -569,20 +572,23 @@ def test_a_long_run_shows_one_progress_line_and_erases_it(
     monkeypatch.setattr(progress, "DELAY", 0.0)
     monkeypatch.setattr(progress, "INTERVAL", 0.0)
     monkeypatch.chdir(uneven.parent)
+    np.array([99, 30, 5, 2, 7], "<f8").tofile("tail.dat")  # uneven.dat's last block alone
     err, out = stderr(), stdout()
     with contextlib.redirect_stdout(out), contextlib.redirect_stderr(err):
         assert main(args) == 0
     text = err.getvalue()
     parts = re.split(r"[\r\n]", text)
     # The padding's note of each file, each at the start of a line of its own.
-    note = "pykora: warning: uneven.dat: block 60 (idx 99) declares 30 pairs"
-    assert [part[: len(note)] for part in parts if "warning" in part] == [note] * files
-    assert len(re.findall(r"(?:^|[\r\n])" + re.escape(note), text)) == files
+    note = r"pykora: warning: \S+: block \d+ \(idx 99\) declares 30 pairs"
+    assert [bool(re.match(note, part)) for part in parts if "warning" in part] == [True] * files
+    assert len(re.findall(r"(?:^|[\r\n])" + note, text)) == files
     said = ("pykora: warning: ", "pykora: note: ")  # lines of their own, not progress
     shown = [part for part in parts if part.strip() and not part.startswith(said)]
     assert bool(shown) == drawn
     for part in shown:
-        assert re.fullmatch(rf"pykora: uneven.dat: {line} *", part)
+        assert re.fullmatch(rf"pykora: {args[1]}: {line} *", part)
+    if shown and " bytes written" in shown[-1]:  # drawn after the last write, to the byte
+        assert int(shown[-1].split()[2]) == len(out.getvalue())
     # Erased before each note and at the end: spaces over the whole line, then a return.
     blank = [i for i, part in enumerate(parts) if part and not part.strip()]
     assert len(blank) == files * drawn
