@@ -542,6 +542,20 @@ class Terminal(io.StringIO):
         return True
 
 
+def test_nan_padding_counts_in_the_width_a_terminal_table_fits(tmp_path, monkeypatch):
+    """Rows of NaN padding below every column make each at least three wide, however
+    narrow its numbers: 4 of the 7 columns fit in 30 characters, not all 7."""
+    path = tmp_path / "narrow.dat"
+    np.array([1, 3, 1, 2, 1, 2, 1, 2, 2, 3, 1, 2, 1, 2, 1, 2, 3, 9, 1, 2], "<f8").tofile(path)
+    monkeypatch.setenv("COLUMNS", "30")
+    out = Terminal()
+    with contextlib.redirect_stdout(out), contextlib.redirect_stderr(io.StringIO()):
+        assert main(["show", str(path), "--as", "matrix"]) == 0
+    header, *rows = out.getvalue().splitlines()[2:]
+    assert header.split() == ["row", "x", "y0", "...", "y2", "x2"]
+    assert max(map(len, [header, *rows])) <= 30
+
+
 @pytest.mark.parametrize(
     "stderr, stdout, drawn",
     [(Terminal, io.StringIO, True), (io.StringIO, io.StringIO, False)]
