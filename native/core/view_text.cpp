@@ -584,11 +584,10 @@ ViewError table_cell(const ViewInputs& in, CellSource source, std::size_t at, st
 
 class TableRows final : public GridWriter {
  public:
-  // The shape is shared by the parts of one table: a row may have millions
-  // of columns, and so of widths.
-  TableRows(CellSource source, std::uint64_t first_row, std::uint64_t rows,
-            std::shared_ptr<const TableShape> shape, std::size_t step)
-      : GridWriter(step, rows), source_(source), first_row_(first_row), shape_(std::move(shape)) {}
+  // The shape is shared by the parts of one table, and owned by its caller.
+  TableRows(CellSource source, std::uint64_t first_row, std::uint64_t rows, const TableShape* shape,
+            std::size_t step)
+      : GridWriter(step, rows), source_(source), first_row_(first_row), shape_(shape) {}
 
   // The most one step writes: a cell, with the row's number before the
   // first and the "..." columns around it.
@@ -650,7 +649,7 @@ class TableRows final : public GridWriter {
 
   CellSource source_;
   std::uint64_t first_row_;
-  std::shared_ptr<const TableShape> shape_;
+  const TableShape* shape_;
 };
 
 class MarginalsTable final : public BlockWriter {
@@ -938,10 +937,8 @@ ViewError table_widths(const ViewInputs& in, CellSource source, std::uint64_t fi
 }
 
 std::unique_ptr<ViewWriter> table_rows(CellSource source, std::uint64_t first_row,
-                                       std::uint64_t rows, TableShape shape) {
-  const std::size_t step = TableRows::step_bound(shape);
-  return std::make_unique<TableRows>(source, first_row, rows,
-                                     std::make_shared<const TableShape>(std::move(shape)), step);
+                                       std::uint64_t rows, const TableShape& shape) {
+  return std::make_unique<TableRows>(source, first_row, rows, &shape, TableRows::step_bound(shape));
 }
 
 std::unique_ptr<ViewWriter> marginals_table(int precision) {

@@ -220,9 +220,11 @@ struct TableShape {
   int precision = 6;
 };
 
-// The lines of rows first_row to first_row + rows - 1.
+// The lines of rows first_row to first_row + rows - 1. The writer and every
+// writer split from it read `shape`, which must outlive them all: a row may
+// have millions of columns, and so of widths, which are not copied.
 std::unique_ptr<ViewWriter> table_rows(CellSource source, std::uint64_t first_row,
-                                       std::uint64_t rows, TableShape shape);
+                                       std::uint64_t rows, const TableShape& shape);
 
 // Every row of each selected block's (x, y) table, after a blank line and
 // the line that names the block ("block k (idx i): n rows") and, for a

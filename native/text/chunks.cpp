@@ -15,6 +15,17 @@
 #include "common/gil.hpp"
 #include "text/state.hpp"
 
+// GCC 12's libstdc++ gave std::condition_variable::wait a second symbol
+// version (GLIBCXX_3.4.30), which differs from the first only in letting a
+// thread cancellation unwind through it; these threads are never cancelled.
+// Binding the first version, which every libstdc++ since GCC 4.4 has, keeps
+// the module loadable on the manylinux_2_28 systems the wheels promise.
+#if defined(__GLIBCXX__) && defined(__linux__)
+__asm__(
+    ".symver _ZNSt18condition_variable4waitERSt11unique_lockISt5mutexE,"
+    "_ZNSt18condition_variable4waitERSt11unique_lockISt5mutexE@GLIBCXX_3.4.11");
+#endif
+
 namespace pykora::texts {
 namespace {
 

@@ -18,6 +18,8 @@ namespace pykora::texts {
 struct ViewSource {
   std::vector<Object> owners;
   core::ViewInputs inputs;
+  // A table's layout, which its writers read for as long as they live.
+  std::unique_ptr<core::TableShape> table_shape;
 };
 
 // A str of ASCII text.

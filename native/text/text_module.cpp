@@ -543,7 +543,9 @@ PyObject* table_rows(Function* self, PyObject* const* args, Py_ssize_t, PyObject
     std::sort(shape.gaps.begin(), shape.gaps.end());
     shape.gaps.erase(std::unique(shape.gaps.begin(), shape.gaps.end()), shape.gaps.end());
   }
-  return chunks_of(self, std::move(source), core::table_rows(cells, first, rows, std::move(shape)));
+  source.table_shape = std::make_unique<core::TableShape>(std::move(shape));
+  auto writer = core::table_rows(cells, first, rows, *source.table_shape);
+  return chunks_of(self, std::move(source), std::move(writer));
 }
 
 PyObject* marginals_table(Function* self, PyObject* const* args, Py_ssize_t, PyObject*) {
