@@ -348,8 +348,14 @@ ViewSource table_source(PyObject* values, PyObject* layout, PyObject* columns,
   return source;
 }
 
-// The first row and the count of a range of step 1 from 0 on.
-std::pair<std::uint64_t, std::uint64_t> row_span(PyObject* rows) {
+// The rows a range argument names.
+struct RowRange {
+  long long first;
+  long long step;
+  Py_ssize_t count;
+};
+
+RowRange row_range(PyObject* rows) {
   if (!PyObject_TypeCheck(rows, &PyRange_Type)) {
     PyErr_Format(PyExc_TypeError, "rows must be a range, not %.200s", Py_TYPE(rows)->tp_name);
     throw PythonError{};
@@ -360,6 +366,12 @@ std::pair<std::uint64_t, std::uint64_t> row_span(PyObject* rows) {
   if (count < 0) {
     throw PythonError{};
   }
+  return {first, step, count};
+}
+
+// The first row and the count of a range of step 1 from 0 on.
+std::pair<std::uint64_t, std::uint64_t> row_span(PyObject* rows) {
+  const auto [first, step, count] = row_range(rows);
   if (first < 0 || step != 1) {
     PyErr_Format(PyExc_ValueError, "rows must be a range of step 1 from 0 on, not %R", rows);
     throw PythonError{};
@@ -431,17 +443,7 @@ PyObject* matrix_json(Function* self, PyObject* const* args, Py_ssize_t, PyObjec
 
 PyObject* column_values(Function*, PyObject* const* args, Py_ssize_t, PyObject*) {
   ViewSource source = block_source(args[0], args[1], args[2]);
-  PyObject* rows = args[3];
-  if (!PyObject_TypeCheck(rows, &PyRange_Type)) {
-    PyErr_Format(PyExc_TypeError, "rows must be a range, not %.200s", Py_TYPE(rows)->tp_name);
-    throw PythonError{};
-  }
-  const long long first = range_attribute(rows, state().names.start);
-  const long long step = range_attribute(rows, state().names.step);
-  const Py_ssize_t count = PyObject_Length(rows);
-  if (count < 0) {
-    throw PythonError{};
-  }
+  const auto [first, step, count] = row_range(args[3]);
   check(core::check_sources(source.inputs), source.inputs);
   npy_intp shape[2] = {count, static_cast<npy_intp>(core::source_count(source.inputs))};
   Object cells = Object::steal(PyArray_SimpleNew(2, shape, NPY_DOUBLE));
